@@ -1,0 +1,1 @@
+velmora_unit_test(texts_test texts_test.cpp)
