@@ -1,0 +1,1 @@
+velmora_unit_test(prefs_test prefs_test.cpp RESOURCES)
