@@ -135,12 +135,12 @@ def reader_reply(kind, command, letters, version, echo=True, eol=EOL):
     """What a reader of the kind answers to one framed command.
 
     Returns (reply bytes, new letters or None)."""
-    spec = READER_KINDS[kind]
+    desc = READER_KINDS[kind]
     head = command if echo else b""
-    if command == spec["read"]:
+    if command == desc["read"]:
         payload = version.encode("latin-1") + letters.encode("latin-1")
         return head + SEPARATOR + OK + INTRODUCER + payload + eol, None
-    if command.startswith(b"AT+") and parse_letters(spec["fields"], command[3:]):
+    if command.startswith(b"AT+") and parse_letters(desc["fields"], command[3:]):
         return head + SEPARATOR + OK + eol, command[3:].decode("ascii")
     return head + SEPARATOR + REFUSAL + eol, None
 
@@ -151,19 +151,19 @@ class Rule:
     KEYS = {"match", "match_hex", "prefix", "prefix_hex", "reply", "reply_hex",
             "delay_ms", "gap_ms", "then", "then_delay_ms", "wait_read", "once"}
 
-    def __init__(self, spec):
-        unknown = set(spec) - self.KEYS
+    def __init__(self, desc):
+        unknown = set(desc) - self.KEYS
         if unknown:
             raise ValueError("unknown rule keys: %s" % ", ".join(sorted(unknown)))
-        self.match = as_bytes(spec.get("match"))
-        if spec.get("match_hex") is not None:
-            self.match = bytes.fromhex(spec["match_hex"])
-        self.prefix = as_bytes(spec.get("prefix"))
-        if spec.get("prefix_hex") is not None:
-            self.prefix = bytes.fromhex(spec["prefix_hex"])
-        reply = spec.get("reply", b"")
-        if spec.get("reply_hex") is not None:
-            hexes = spec["reply_hex"]
+        self.match = as_bytes(desc.get("match"))
+        if desc.get("match_hex") is not None:
+            self.match = bytes.fromhex(desc["match_hex"])
+        self.prefix = as_bytes(desc.get("prefix"))
+        if desc.get("prefix_hex") is not None:
+            self.prefix = bytes.fromhex(desc["prefix_hex"])
+        reply = desc.get("reply", b"")
+        if desc.get("reply_hex") is not None:
+            hexes = desc["reply_hex"]
             reply = [bytes.fromhex(h) for h in hexes] if isinstance(hexes, list) \
                 else bytes.fromhex(hexes)
         # A list of chunks is sent with gap_ms between them (a reply in pieces).
@@ -171,14 +171,14 @@ class Rule:
             self.chunks = [as_bytes(c) for c in reply]
         else:
             self.chunks = [as_bytes(reply)]
-        self.delay = int(spec.get("delay_ms", 0)) / 1000.0
-        self.gap = int(spec.get("gap_ms", 0)) / 1000.0
-        self.then = spec.get("then")
+        self.delay = int(desc.get("delay_ms", 0)) / 1000.0
+        self.gap = int(desc.get("gap_ms", 0)) / 1000.0
+        self.then = desc.get("then")
         if self.then not in (None, "unplug"):
             raise ValueError("rule 'then' must be null or \"unplug\"")
-        self.then_delay = int(spec.get("then_delay_ms", 0)) / 1000.0
-        self.wait_read = bool(spec.get("wait_read", True))
-        self.once = bool(spec.get("once", False))
+        self.then_delay = int(desc.get("then_delay_ms", 0)) / 1000.0
+        self.wait_read = bool(desc.get("wait_read", True))
+        self.once = bool(desc.get("once", False))
         self.spent = False
 
     def matches(self, command):
@@ -220,7 +220,7 @@ class Port:
         self.name = name
         self.behaviour = "lnx"
         self.options = {}
-        self.letters = {kind: spec["default"] for kind, spec in READER_KINDS.items()}
+        self.letters = {kind: desc["default"] for kind, desc in READER_KINDS.items()}
         self.rules = []
         self.master = None
         self.slave = None
@@ -454,13 +454,13 @@ class ReaderSim:
             port = Port(name)
             port.link = link
             if devmap:
-                spec = devmap if isinstance(devmap, dict) else {}
-                port.devmap = DevmapValue(spec.get("name") or self._devmap_name(),
-                                          spec.get("data", name), spec.get("type", "REG_SZ"))
+                desc = devmap if isinstance(devmap, dict) else {}
+                port.devmap = DevmapValue(desc.get("name") or self._devmap_name(),
+                                          desc.get("data", name), desc.get("type", "REG_SZ"))
             if usb:
-                spec = dict(usb) if isinstance(usb, dict) else {}
-                spec.setdefault("port_name", name)
-                port.usb = self._usb_device(**spec)
+                desc = dict(usb) if isinstance(usb, dict) else {}
+                desc.setdefault("port_name", name)
+                port.usb = self._usb_device(**desc)
             self._set_behaviour(port, behaviour, options)
             if self.log_dir:
                 port.rx_log = open(os.path.join(self.log_dir, name + ".rx"), "ab")
@@ -1065,8 +1065,8 @@ class ReaderSim:
 # ---------------------------------------------------------------- command line
 
 PORT_HELP = """\
-Port specifications (--port NAME=SPEC, repeatable):
-  SPEC is a behaviour followed by comma-separated options:
+Ports (--port NAME=BEHAVIOUR[,OPTION...], repeatable):
+  a behaviour followed by comma-separated options:
     lnx | usb            a reader that keeps its settings
     silent               never answers
     garbage              answers with bytes that hold no reply marker
@@ -1099,12 +1099,12 @@ once the ports and the registry are in place; SIGTERM or SIGINT cleans up.
 """
 
 
-def parse_port_spec(text):
+def parse_port_arg(text):
     """'COM7=lnx,version=1.01' -> (name, behaviour, add_port keyword arguments)."""
     if "=" not in text:
-        raise ValueError("--port wants NAME=SPEC, got %r" % text)
-    name, spec = text.split("=", 1)
-    items = spec.split(",")
+        raise ValueError("--port wants NAME=BEHAVIOUR[,OPTION...], got %r" % text)
+    name, desc = text.split("=", 1)
+    items = desc.split(",")
     behaviour, _, argument = items[0].partition(":")
     options = {}
     kwargs = {}
@@ -1153,7 +1153,7 @@ def main(argv=None):
                         "(without it only the ptys are served)")
     parser.add_argument("--log-dir", help="append received bytes to DIR/PORT.rx "
                         "(and sent bytes to DIR/PORT.tx)")
-    parser.add_argument("--port", action="append", default=[], metavar="NAME=SPEC",
+    parser.add_argument("--port", action="append", default=[], metavar="NAME=BEHAVIOUR[,OPTION...]",
                         help="a simulated port (see below)")
     parser.add_argument("--pid-file", help="write the process id to this file")
     parser.add_argument("--clear-devmap", action="store_true",
@@ -1167,7 +1167,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     try:
-        specs = [parse_port_spec(p) for p in args.port]
+        ports = [parse_port_arg(p) for p in args.port]
     except (ValueError, OSError) as error:
         parser.error(str(error))
     stop = threading.Event()
@@ -1184,7 +1184,7 @@ def main(argv=None):
             sim.remove_stale_links()
         if args.prefix and args.clear_devmap:
             sim.clear_device_map()
-        for name, behaviour, kwargs in specs:
+        for name, behaviour, kwargs in ports:
             path = sim.add_port(name, behaviour, **kwargs)
             print("%s %s %s" % (name, behaviour, path), file=sys.stderr, flush=True)
         if not sim.apply():

@@ -656,7 +656,7 @@ class FakePrefixTest(unittest.TestCase):
 
 
 class CommandLineTest(unittest.TestCase):
-    def test_parse_port_spec(self):
+    def test_parse_port_arg(self):
         cases = [
             ("COM7=lnx", ("COM7", "lnx", {"devmap": True})),
             ("COM12=usb,usbdevice", ("COM12", "usb", {"devmap": True, "usb": True})),
@@ -671,11 +671,11 @@ class CommandLineTest(unittest.TestCase):
              ("COM8", "silent", {"devmap": {"name": "ZZ", "data": "COM8x"}})),
         ]
         for text, expected in cases:
-            with self.subTest(spec=text):
-                self.assertEqual(reader_sim.parse_port_spec(text), expected)
+            with self.subTest(desc=text):
+                self.assertEqual(reader_sim.parse_port_arg(text), expected)
         for bad in ["COM7", "COM7=lnx,bogus", "COM7=noisy", "COM7=silent,version=1"]:
             with self.subTest(bad=bad), self.assertRaises(ValueError):
-                reader_sim.parse_port_spec(bad)
+                reader_sim.parse_port_arg(bad)
 
     def test_serves_until_sigterm(self):
         folder = tempfile.mkdtemp(prefix="readersim-cli-")
