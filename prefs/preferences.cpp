@@ -3,9 +3,9 @@
 #include "prefs/preferences.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "app/app.h"
+#include "prefs/preference_lines.h"
 #include "ui/messages.h"
 
 UiLanguage uiLanguage = UiLanguage::Russian;
@@ -13,22 +13,8 @@ ReaderType readerType = ReaderType::Lnx;
 
 static const char PreferencesFile[] = "appconfig.ini";
 
-// Each constant ends in one LF, which the text-mode stream writes as CR LF.
-static const char LanguageRussian[] = "Language = RU;\n";
-static const char LanguageEnglish[] = "Language = EN;\n";
-static const char TabLnx[] = "TabCtrl = LNA_LNB;\n";
-static const char TabUsb[] = "TabCtrl = USB_USB;\n";
+// Written as text: the LF becomes CR LF on disk.
 static const char DefaultContent[] = "Language = RU;\nTabCtrl = LNA_LNB;\n";
-
-// Line reads take at most 79 characters, like the 80-byte buffer they use.
-constexpr int LineBufferSize = 80;
-
-// A line matches only when it is exactly the constant, line end included:
-// the comparison covers the terminating NUL as well.
-static bool lineIs(const char *line, const char *constant)
-{
-    return std::strcmp(line, constant) == 0;
-}
 
 void loadPreferences()
 {
@@ -46,15 +32,7 @@ void loadPreferences()
         return;
     }
 
-    char line[LineBufferSize] = {};
-    for (int lineNumber = 0; std::fgets(line, sizeof line, file) != nullptr; lineNumber++) {
-        if (lineNumber == 0)
-            uiLanguage = !lineIs(line, LanguageRussian) && lineIs(line, LanguageEnglish)
-                             ? UiLanguage::English : UiLanguage::Russian;
-        else if (lineNumber == 1)
-            readerType = !lineIs(line, TabLnx) && lineIs(line, TabUsb)
-                             ? ReaderType::Usb : ReaderType::Lnx;
-    }
+    readPreferenceLines(file, uiLanguage, readerType);
     std::fclose(file);
 }
 
@@ -65,7 +43,7 @@ void savePreferences()
         showMessage(mainWindow, TextTable[TxtSaveFailed], TextTable[TxtMessageCaption], 0, MsgIcon::Warning);
         return;
     }
-    std::fputs(uiLanguage == UiLanguage::English ? LanguageEnglish : LanguageRussian, file);
-    std::fputs(readerType == ReaderType::Usb ? TabUsb : TabLnx, file);
+    std::fputs(uiLanguage == UiLanguage::English ? LanguageEnglishLine : LanguageRussianLine, file);
+    std::fputs(readerType == ReaderType::Usb ? TabUsbLine : TabLnxLine, file);
     std::fclose(file);
 }

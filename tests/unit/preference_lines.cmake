@@ -1,0 +1,1 @@
+velmora_unit_test(preference_lines_test preference_lines_test.cpp)
