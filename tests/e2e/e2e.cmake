@@ -1,0 +1,24 @@
+# End-to-end tests: each tests/e2e/test_*.py module is one CTest test that
+# drives a running program under Wine through velmora-driver (harness.py).
+# They share the bench's display and serial-port map, so they run one at a
+# time and never beside the unit tests that lock the desktop.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+    set(e2e_python ${Python3_EXECUTABLE})
+else()
+    set(e2e_python python3)
+endif()
+
+file(GLOB e2e_modules CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/test_*.py)
+list(SORT e2e_modules)
+foreach(module_file ${e2e_modules})
+    get_filename_component(module ${module_file} NAME_WE)
+    add_test(NAME e2e.${module}
+             COMMAND ${e2e_python} -m unittest -v ${module}
+             WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
+    set_tests_properties(e2e.${module} PROPERTIES
+        ENVIRONMENT "VELMORA_BUILD=${CMAKE_BINARY_DIR};VELMORA_DRIVER=$<TARGET_FILE:velmora-driver>;VELMORA_SKELETON=$<TARGET_FILE:skeleton-window>;PYTHONDONTWRITEBYTECODE=1"
+        FIXTURES_REQUIRED wine
+        RESOURCE_LOCK wine_desktop
+        TIMEOUT 900)
+endforeach()
