@@ -1,0 +1,475 @@
+#!/usr/bin/env python3
+"""What a user downloads: the help PDF, the portable zip, the version
+resource and the installer, made by tools/package from this build's
+velmora.exe and checked under Wine.
+
+The installer is built for the build's own architecture (x64 on hosts whose
+kernel cannot run 32-bit programs), so the same script that makes the x86
+product installer is run here as a 64-bit one.
+
+Environment: VELMORA_BUILD (the build folder), VELMORA_PACKAGE_PROBE
+(package-probe.exe, default BUILD/tests/e2e/). Exit code 77 when every test
+was skipped (packaging tools missing: run `tools/setup packaging`).
+"""
+
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ElementTree
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+ROOT = harness.ROOT
+BUILD = harness.BUILD
+PROBE = os.environ.get("VELMORA_PACKAGE_PROBE") or os.path.join(BUILD, "tests", "e2e", "package-probe.exe")
+PACKAGE_DIR = os.path.join(BUILD, "package-test")
+TOOLS = ("makensis", "weasyprint", "pdftotext", "pdffonts")
+
+INSTALL_DIR = "C:\\Velmora v.1.0"
+HELP_NAME = "Velmora ver_1_0.pdf"
+UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmora"
+CONFIG_KEY = "HKCU\\Software\\Velmora"
+FIRST_CONFIG = {  # what setup writes, by the language it ran in
+    b"Language = EN;\r\nTabCtrl = LNA_LNB;\r\n": harness.TITLE_EN,
+    b"Language = RU;\r\nTabCtrl = LNA_LNB;\r\n": harness.TITLE_RU,
+}
+SHORTCUTS_EN = {"Velmora.lnk", "Velmora help.lnk", "Uninstall Velmora.lnk"}
+# The uninstaller runs from a copy of itself in %TEMP% (Un.exe in NSIS 3.08).
+UNINSTALLER_COPY = re.compile(r"^(Un|Un_[A-Z]|Au_)\.exe$", re.I)
+SHORTCUTS_RU = {"Velmora.lnk", "Справка Velmora.lnk", "Удалить Velmora.lnk"}
+
+
+def build_arch():
+    conf = os.path.join(BUILD, "bench.conf")
+    with open(conf) as f:
+        return "x64" if "win64" in f.read() else "x86"
+
+
+ARCH = build_arch() if os.path.exists(os.path.join(BUILD, "bench.conf")) else "x64"
+SUFFIX = "-x64" if ARCH == "x64" else ""
+SETUP_EXE = os.path.join(PACKAGE_DIR, "Velmora-1.0%s-setup.exe" % SUFFIX)
+PORTABLE_ZIP = os.path.join(PACKAGE_DIR, "Velmora-1.0%s-portable.zip" % SUFFIX)
+PDF = os.path.join(PACKAGE_DIR, HELP_NAME)
+PE_MACHINE = {"x64": 0x8664, "x86": 0x014C}
+
+_packaged = None
+
+
+def package():
+    """Runs tools/package once per process on this build's program; skips the
+    calling test when the packaging tools are missing."""
+    global _packaged
+    missing = [tool for tool in TOOLS if not shutil.which(tool)]
+    if missing:
+        raise unittest.SkipTest("packaging tools missing (%s): run tools/setup packaging" % " ".join(missing))
+    exe = os.path.join(BUILD, "velmora.exe")
+    if not os.path.exists(exe):
+        raise unittest.SkipTest("%s is not built" % exe)
+    if _packaged is None:
+        shutil.rmtree(PACKAGE_DIR, ignore_errors=True)
+        run = subprocess.run([os.path.join(ROOT, "tools", "package"), "--no-setup", "--arch", ARCH,
+                              "--exe", exe, "--dist", PACKAGE_DIR],
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                             timeout=300)
+        _packaged = (run.returncode, run.stdout.decode(errors="replace"))
+    if _packaged[0] != 0:
+        raise AssertionError("tools/package failed:\n" + _packaged[1])
+
+
+def squeeze(text):
+    """Text without any whitespace: PDF extraction breaks lines anywhere."""
+    return re.sub(r"\s+", "", text)
+
+
+def expected_texts():
+    """{id: (russian, english)} from the unit tests' independent copy."""
+    path = os.path.join(ROOT, "tests", "unit", "expected_texts.inc")
+    with open(path, encoding="utf-8") as f:
+        source = f.read()
+    escapes = {"n": "\n", "r": "\r", "\\": "\\", "'": "'", '"': '"'}
+
+    def unescape(text):
+        return re.sub(r"\\(.)", lambda m: escapes[m.group(1)], text)
+
+    pattern = r'\{"(Txt\w+)", u8"((?:[^"\\]|\\.)*)", u8"((?:[^"\\]|\\.)*)"\}'
+    return {m.group(1): (unescape(m.group(2)), unescape(m.group(3))) for m in re.finditer(pattern, source)}
+
+
+# Every text the program shows in a message box, alone or as part of one.
+MESSAGE_IDS = [
+    "TxtLnxNotFound", "TxtLnxFound", "TxtUsbNotFound", "TxtUsbFound", "TxtReplyUnrecognized", "TxtNoReply",
+    "TxtInvalidCommand", "TxtSettingsWritten", "TxtSettingsRead", "TxtFirmwareUnsupported",
+    "TxtBadInterface", "TxtBadIndicationControl", "TxtBadStandbyIndication", "TxtBadTouchButtonPoll",
+    "TxtBadOperatingMode", "TxtBadOutputType", "TxtBadOutputFormat", "TxtBadIdByteCount", "TxtBadCardsToRead",
+    "TxtHelpFileNotFound", "TxtMessageCaption", "TxtSaveFailed", "TxtNoPorts", "TxtHelpNoViewer",
+    "TxtErrorOpening", "TxtHelpOpenFailed", "TxtErrorCode", "TxtConnectionBroken", "TxtDisabled",
+    "TxtUsbDisconnected", "TxtError", "TxtWhenReading", "TxtWhenWriting", "TxtSelectPortHint",
+    "TxtHelpFolderHint", "TxtInstallPdfViewer",
+]
+
+# The help's colour words for each lamp colour (COLORREF 0x00BBGGRR).
+COLOUR_WORDS = {
+    harness.RED: ("красный", "red"), harness.GREEN: ("зелёный", "green"), harness.CYAN: ("голубой", "cyan"),
+    harness.BLUE: ("синий", "blue"), harness.MAGENTA: ("пурпурный", "magenta"),
+    harness.YELLOW: ("жёлтый", "yellow"),
+}
+# Each choice with a lamp, as the program colours it: (Russian, English caption, colour).
+LAMP_CHOICES = [
+    ("Touch Memory", "Touch Memory", harness.RED),
+    ("Wiegand 26", "Wiegand 26", harness.GREEN),
+    ("Wiegand 44", "Wiegand 44", harness.CYAN),
+    ("WINDOWS", "WINDOWS", harness.CYAN),
+    ("Windows, Linux, MacOS", "Windows, Linux, MacOS", harness.MAGENTA),
+    ("Прямая (активная '1')", "Direct (active '1')", harness.RED),
+    ("Инверсная (активный '0')", "Inverse (active '0')", harness.BLUE),
+    ("Динамическая", "Dynamic", harness.RED),
+    ("Статическая", "Static", harness.GREEN),
+    ("Выкл.", "Off", harness.MAGENTA),      # standby indication off
+    ("Вкл.", "On", harness.RED),
+    ("Выкл.", "Off", harness.YELLOW),       # touch-button poll off
+]
+# Topics the troubleshooting chapters must cover, in both languages.
+TOPICS = [
+    "Диспетчер устройств", "Device Manager", "CH340", "PL2303", "CP210x", "FT232R",
+    "только для зарядки", "Charge-only", "Порт занят другой программой", "A port held by another program",
+    "Номера COM-портов растут", "COM numbers that keep growing", "Показать скрытые устройства",
+    "Show hidden devices", "appconfig.ini", "/REMOVECONFIG", "C:\\Velmora v.1.0",
+]
+
+
+def probe(env, command, path):
+    """package-probe's JSON for a Windows or Unix path."""
+    run = subprocess.run([env["WINELOADER"], PROBE, command, path], env=env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    if run.returncode != 0:
+        raise AssertionError("package-probe %s %s: %s" % (command, path, run.stderr.decode(errors="replace")))
+    return json.loads(run.stdout.decode("utf-8"))
+
+
+def unix_path(env, windows_path):
+    """The prefix's own file for a C: path."""
+    drive, _, rest = windows_path.partition(":\\")
+    assert drive.upper() == "C", windows_path
+    return os.path.join(env["WINEPREFIX"], "drive_c", *rest.split("\\"))
+
+
+def start_menu(env):
+    """The current user's Start-menu Programs folder in the prefix."""
+    folders = [f for f in glob.glob(os.path.join(env["WINEPREFIX"], "drive_c", "users", "*", "AppData", "Roaming",
+                                                 "Microsoft", "Windows", "Start Menu", "Programs"))
+               if os.sep + "Public" + os.sep not in f]
+    assert len(folders) == 1, folders
+    return folders[0]
+
+
+def listing(folder):
+    """Every file and folder below folder, relative, '/'-separated."""
+    found = set()
+    for base, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            found.add(os.path.relpath(os.path.join(base, name), folder).replace(os.sep, "/"))
+    return found
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class HelpPdfTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        package()
+        cls.text = subprocess.run(["pdftotext", "-raw", "-enc", "UTF-8", PDF, "-"], stdout=subprocess.PIPE,
+                                  check=True).stdout.decode("utf-8")
+        cls.flat = squeeze(cls.text)
+
+    def test_fonts_are_embedded_with_unicode_maps(self):
+        fonts = subprocess.run(["pdffonts", PDF], stdout=subprocess.PIPE, check=True).stdout.decode()
+        rows = [line.split() for line in fonts.splitlines()[2:] if line.strip()]
+        self.assertTrue(rows, fonts)
+        for row in rows:
+            # name type... encoding emb sub uni object-id generation
+            self.assertEqual(row[-5:-2], ["yes", "yes", "yes"], fonts)
+        self.assertTrue(any("DejaVu" in row[0] for row in rows), fonts)
+
+    def test_every_message_is_explained_in_both_languages(self):
+        texts = expected_texts()
+        missing = []
+        for text_id in MESSAGE_IDS:
+            for language, text in zip(("ru", "en"), texts[text_id]):
+                if squeeze(text) not in self.flat:
+                    missing.append((text_id, language, text))
+        self.assertEqual(missing, [])
+
+    def test_every_lamp_choice_has_its_colour(self):
+        missing = []
+        for russian, english, colour in LAMP_CHOICES:
+            for caption, word in ((russian, COLOUR_WORDS[colour][0]), (english, COLOUR_WORDS[colour][1])):
+                if squeeze(caption + " — " + word) not in self.flat:
+                    missing.append((caption, word))
+        self.assertEqual(missing, [])
+
+    def test_troubleshooting_topics(self):
+        self.assertEqual([t for t in TOPICS if squeeze(t) not in self.flat], [])
+
+    def test_pages(self):
+        info = subprocess.run(["pdfinfo", PDF], stdout=subprocess.PIPE, check=True).stdout.decode()
+        pages = int(re.search(r"^Pages:\s+(\d+)", info, re.M).group(1))
+        self.assertGreaterEqual(pages, 10)
+        self.assertIn("A4", info)
+
+
+class PortableZipTest(unittest.TestCase):
+    def test_layout_is_the_install_folder(self):
+        package()
+        with zipfile.ZipFile(PORTABLE_ZIP) as archive:
+            self.assertIsNone(archive.testzip())
+            self.assertEqual(archive.namelist(), [
+                "Velmora v.1.0/", "Velmora v.1.0/velmora.exe", "Velmora v.1.0/help/",
+                "Velmora v.1.0/help/" + HELP_NAME,
+            ])
+            self.assertEqual(archive.read("Velmora v.1.0/help/" + HELP_NAME), read(PDF))
+            exe = archive.read("Velmora v.1.0/velmora.exe")
+        # A PE image for this build's machine.
+        self.assertEqual(exe[:2], b"MZ")
+        pe = int.from_bytes(exe[0x3C:0x40], "little")
+        self.assertEqual(exe[pe:pe + 4], b"PE\0\0")
+        self.assertEqual(int.from_bytes(exe[pe + 4:pe + 6], "little"), PE_MACHINE[ARCH])
+
+
+class VersionResourceTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists(PROBE):
+            raise unittest.SkipTest("no %s (build package-probe)" % PROBE)
+        cls.env = harness.bench_env()
+
+    def check_version(self, path):
+        info = probe(self.env, "version", path)
+        self.assertEqual(info["signature"], 0xFEEF04BD)
+        self.assertEqual(info["file_version"], "1.0.0.0")
+        self.assertEqual(info["product_version"], "1.0.0.0")
+        self.assertEqual(info["file_type"], 1)            # VFT_APP
+        self.assertEqual(info["file_os"], 0x40004)        # VOS_NT_WINDOWS32
+        self.assertEqual(info["file_flags"], 0)
+        self.assertEqual(info["translations"], [[0x0409, 1200], [0x0419, 1200]])
+        blocks = {
+            "040904b0": "Velmora - Tarvik reader configurator",
+            "041904b0": "Velmora - конфигуратор считывателей Tarvik",
+        }
+        self.assertEqual(sorted(info["strings"]), sorted(blocks))
+        for block, description in blocks.items():
+            with self.subTest(block=block):
+                self.assertEqual(info["strings"][block], {
+                    "CompanyName": "Velmora", "FileDescription": description, "FileVersion": "1.0",
+                    "InternalName": "velmora", "LegalCopyright": "Velmora", "OriginalFilename": "velmora.exe",
+                    "ProductName": "Velmora", "ProductVersion": "1.0",
+                })
+        self.check_manifest(info["manifest"])
+
+    def check_manifest(self, text):
+        self.assertTrue(text, "no RT_MANIFEST 1")
+        root = ElementTree.fromstring(text.encode("utf-8"))
+        v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+        levels = [e.get("level") for e in root.iter(v3 + "requestedExecutionLevel")]
+        self.assertEqual(levels, ["asInvoker"])
+        aware = [e.text for e in root.iter("{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")]
+        self.assertEqual(aware, ["false"])
+        scaling = [e.text for e in root.iter("{http://schemas.microsoft.com/SMI/2017/WindowsSettings}gdiScaling")]
+        self.assertEqual(scaling, ["true"])
+        # Classic common controls: no dependency on version 6.
+        self.assertEqual(list(root.iter(v1 + "dependency")), [])
+
+    def test_build(self):
+        self.check_version(os.path.join(BUILD, "velmora.exe"))
+
+    def test_packaged_program(self):
+        # The stripped copy that the zip and the installer carry.
+        package()
+        with zipfile.ZipFile(PORTABLE_ZIP) as archive, tempfile.TemporaryDirectory() as folder:
+            archive.extract("Velmora v.1.0/velmora.exe", folder)
+            self.check_version(os.path.join(folder, "Velmora v.1.0", "velmora.exe"))
+
+    def test_x86_product(self):
+        # Resources of a 32-bit image read fine from a 64-bit process.
+        exe = os.path.join(ROOT, "build", "windows-x86", "velmora.exe")
+        if not os.path.exists(exe):
+            self.skipTest("no x86 build at %s" % exe)
+        self.check_version(exe)
+
+
+class InstallerTest(harness.VelmoraTestCase):
+    """The installer and uninstaller run silently in the bench's prefix."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        package()
+        if not os.path.exists(PROBE):
+            raise unittest.SkipTest("no %s (build package-probe)" % PROBE)
+
+    def setUp(self):
+        super().setUp()
+        self.forget_install()
+        self.addCleanup(self.forget_install)
+
+    # ---- steps
+
+    def forget_install(self):
+        """Leaves the prefix as if Velmora had never been installed."""
+        for folder in (INSTALL_DIR, "C:\\Tools"):
+            shutil.rmtree(unix_path(self.env, folder), ignore_errors=True)
+        shutil.rmtree(os.path.join(start_menu(self.env), "Velmora"), ignore_errors=True)
+        for key in (UNINSTALL_KEY, CONFIG_KEY):
+            harness.wine_cmd(self.env, "reg", "delete", key, "/f")
+
+    def install(self, *args):
+        self.assertEqual(harness.wine_cmd(self.env, SETUP_EXE, "/S", *args, timeout=120), 0)
+
+    def uninstall(self, folder, *args):
+        """Runs the uninstaller and waits for its copy in %TEMP% to finish."""
+        uninstaller = folder + "\\uninstall.exe"
+        self.assertEqual(harness.wine_cmd(self.env, uninstaller, "/S", *args, timeout=120), 0)
+        harness.wait_until(lambda: not [p for p in self.driver.procs() if UNINSTALLER_COPY.match(p["exe"])],
+                           60, 0.1, "the uninstaller to finish")
+
+    def key_exists(self, key):
+        return harness.wine_cmd(self.env, "reg", "query", key) == 0
+
+    def shortcut(self, name):
+        path = os.path.join(start_menu(self.env), "Velmora", name)
+        self.assertTrue(os.path.exists(path), path)
+        windows = "C:\\" + os.path.relpath(path, os.path.join(self.env["WINEPREFIX"], "drive_c")).replace("/", "\\")
+        return probe(self.env, "lnk", windows)
+
+    def assertInstalled(self, folder):
+        files = unix_path(self.env, folder)
+        self.assertEqual(listing(files), {"velmora.exe", "help", "help/" + HELP_NAME, "uninstall.exe",
+                                          "appconfig.ini"})
+        with zipfile.ZipFile(PORTABLE_ZIP) as archive:
+            self.assertEqual(read(os.path.join(files, "velmora.exe")), archive.read("Velmora v.1.0/velmora.exe"))
+        self.assertEqual(read(os.path.join(files, "help", HELP_NAME)), read(PDF))
+        self.assertIn(read(os.path.join(files, "appconfig.ini")), FIRST_CONFIG)
+        self.assertIn(set(os.listdir(os.path.join(start_menu(self.env), "Velmora"))), (SHORTCUTS_EN, SHORTCUTS_RU))
+        link = self.shortcut("Velmora.lnk")
+        self.assertEqual(link["path"].lower(), (folder + "\\velmora.exe").lower())
+        self.assertEqual(link["workdir"].lower(), folder.lower())
+        self.assertTrue(self.key_exists(UNINSTALL_KEY))
+        return link
+
+    def assertUninstalled(self, folder, left):
+        """Only `left` (relative names) stays of the install folder."""
+        files = unix_path(self.env, folder)
+        if left:
+            self.assertEqual(listing(files), left)
+        else:
+            self.assertFalse(os.path.exists(files), listing(files))
+        self.assertFalse(os.path.exists(os.path.join(start_menu(self.env), "Velmora")))
+        self.assertFalse(self.key_exists(UNINSTALL_KEY))
+        self.assertFalse(self.key_exists(CONFIG_KEY))
+
+    def help_boxes(self, wait):
+        """Gives the help command; the texts of the boxes it shows (each closed)."""
+        self.driver.command(harness.ID_MENU_HELP)
+        texts = []
+        deadline = time.monotonic() + wait
+        while time.monotonic() < deadline:
+            boxes = self.driver.boxes()
+            if boxes:
+                texts.append(boxes[0]["text"])
+                self.driver.ok()
+                deadline = time.monotonic() + 2   # a hint may follow
+            time.sleep(0.05)
+        return texts
+
+    # ---- tests
+
+    def test_install_run_from_the_shortcut_and_uninstall(self):
+        self.install()
+        link = self.assertInstalled(INSTALL_DIR)
+        folder = unix_path(self.env, INSTALL_DIR)
+        first_config = read(os.path.join(folder, "appconfig.ini"))
+
+        # Started as the shell starts a shortcut: its target in its working folder.
+        program = self.start(exe=unix_path(self.env, link["path"]), workdir=unix_path(self.env, link["workdir"]))
+        self.assertEqual(self.driver.title(), FIRST_CONFIG[first_config])
+        english = first_config.startswith(b"Language = EN;")
+        # The start-up search finds no serial port in the bench.
+        box = self.driver.wait_box(10)[0]
+        self.assertEqual(box["text"], "No COM ports found in the system!" if english
+                         else "Не найдены COM-порты в системе!")
+        self.driver.ok()
+        self.driver.wait_no_box()
+        self.driver.wait_enabled()
+
+        # The help is found: no box at all.
+        self.assertEqual(self.help_boxes(wait=3), [])
+        # Without the PDF the same command reports it (the check above can fail).
+        pdf = os.path.join(folder, "help", HELP_NAME)
+        os.rename(pdf, pdf + ".away")
+        try:
+            boxes = self.help_boxes(wait=5)
+        finally:
+            os.rename(pdf + ".away", pdf)
+        self.assertEqual(len(boxes), 2, boxes)
+        self.assertTrue(boxes[0].startswith("File not found!" if english else "Файл не найден!"), boxes)
+
+        # The settings file lives in the install folder.
+        self.driver.command(harness.ID_MENU_LANG_RU if english else harness.ID_MENU_LANG_EN)
+        expected = (b"Language = RU;" if english else b"Language = EN;") + b"\r\nTabCtrl = LNA_LNB;\r\n"
+        harness.wait_until(lambda: read(os.path.join(folder, "appconfig.ini")) == expected, 5,
+                           message="appconfig.ini rewritten in the install folder")
+
+        # The uninstaller refuses while the program runs, and removes nothing.
+        self.uninstall(INSTALL_DIR)
+        self.assertEqual(listing(folder), {"velmora.exe", "help", "help/" + HELP_NAME, "uninstall.exe",
+                                           "appconfig.ini"})
+        self.assertTrue(self.key_exists(UNINSTALL_KEY))
+
+        self.driver.close_window()
+        self.assertEqual(program.wait(10), 0)
+
+        # By default the user's settings stay, and so does their folder.
+        self.uninstall(INSTALL_DIR)
+        self.assertUninstalled(INSTALL_DIR, {"appconfig.ini"})
+        self.assertEqual(read(os.path.join(folder, "appconfig.ini")), expected)
+
+    def test_remove_config_on_request(self):
+        cases = [
+            # (install arguments, folder, a file of the user's own, left after /REMOVECONFIG)
+            ((), INSTALL_DIR, None, set()),
+            (("/D=C:\\Tools\\Velmora",), "C:\\Tools\\Velmora", "notes.txt", {"notes.txt"}),
+        ]
+        for args, folder, own_file, left in cases:
+            with self.subTest(folder=folder):
+                self.install(*args)
+                link = self.assertInstalled(folder)
+                self.assertEqual(link["workdir"].lower(), folder.lower())
+                if own_file:
+                    with open(os.path.join(unix_path(self.env, folder), own_file), "w") as f:
+                        f.write("kept\n")
+                self.uninstall(folder, "/REMOVECONFIG")
+                self.assertUninstalled(folder, left)
+
+
+def main():
+    result = unittest.main(exit=False, verbosity=2).result
+    if not result.wasSuccessful():
+        return 1
+    if result.testsRun and len(result.skipped) == result.testsRun:
+        return 77
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
