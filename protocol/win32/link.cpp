@@ -1,0 +1,349 @@
+// Reader transactions: the search, the read and the write over the one
+// serial channel, paced by the progress timers, and the link state they keep.
+#include "protocol/win32/link.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "app/app.h"
+#include "prefs/preferences.h"
+#include "prefs/texts.h"
+#include "protocol/win32/panel_settings.h"
+#include "serial/channel.h"
+#include "ui/messages.h"
+#include "ui/panel.h"
+
+LinkState linkState;
+int progressTicks;
+
+namespace {
+
+// The search waits 100 ticks of 10 ms behind its popup; a read or write gives
+// the reader two ticks of 500 ms to answer before the reply is read.
+constexpr UINT SearchPeriodMs = 10;
+constexpr UINT ReplyWaitPeriodMs = 500;
+constexpr int SearchTicks = 100;
+constexpr int ReplyWaitTicks = 2;
+
+// sortPortList keeps at most this many entries, so the limit and the end of
+// a freshly sorted list coincide.
+constexpr int MaxSearchedPorts = 50;
+// Time a Lnx reader needs to answer before its reply is read during a search.
+constexpr DWORD ProbeReplyDelayMs = 65;
+
+constexpr wchar_t IdleVersionText[] = L"x.xx";
+
+// The Tarvik-USB reader's USB ids, in both spellings Windows may report.
+const char UsbVendorUpper[] = "2E3C";
+const char UsbProductUpper[] = "5750";
+const char UsbRevisionUpper[] = "0200";
+const char UsbVendorMixed[] = "2e3c";
+const char UsbProductMixed[] = "5750";
+const char UsbRevisionMixed[] = "0200";
+
+void tell(TextId text, MsgIcon icon)
+{
+    showMessage(mainWindow, TextTable[text], TextTable[TxtMessageCaption], 0, icon);
+}
+
+// A message made of one text and the current port's name; the name is only
+// ever an argument, never part of the format.
+void tellWithPort(const wchar_t *format, TextId text, MsgIcon icon)
+{
+    wchar_t port[PortNameCapacity];
+    int i = 0;
+    for (; i < PortNameCapacity - 1 && linkState.currentPort[i] != '\0'; i++)
+        port[i] = static_cast<wchar_t>(static_cast<unsigned char>(linkState.currentPort[i]));
+    port[i] = L'\0';
+
+    wchar_t message[512];
+    formatText(message, sizeof message / sizeof message[0], format, TextTable[text], port);
+    showMessage(mainWindow, message, TextTable[TxtMessageCaption], 0, icon);
+}
+
+void tellPortFound(TextId text)
+{
+    tellWithPort(L"%ls\n\r->[%ls]", text, MsgIcon::Success);
+}
+
+void tellOpenFailed()
+{
+    tellWithPort(L"%ls [%ls]!", TxtErrorOpening, MsgIcon::Error);
+}
+
+// A reader that stopped making sense on a port the user relies on: the user is
+// told and may pick a port again.
+void offerPortsAgain()
+{
+    tell(TxtNoReply, MsgIcon::Retry);
+    EnableWindow(portList, TRUE);
+}
+
+// Takes entry `index` of the list as the port to use. False, with
+// currentPort untouched, when there is no such entry: the list may have
+// shrunk since its size was read.
+bool takePortListEntry(HWND list, int index)
+{
+    char name[PortNameCapacity];
+    if (!getPortListText(list, index, name, PortNameCapacity))
+        return false;
+    std::memcpy(linkState.currentPort, name, sizeof name);
+    linkState.currentPortIndex = index;
+    return true;
+}
+
+void startSearchWait()
+{
+    startProgress(TimerId::Search, SearchPeriodMs);
+}
+
+void showReadSettings(const unsigned char *payload)
+{
+    if (checkFirmwareVersion(readerType, payload) != 0) {
+        linkState.firmwareSupported = false;
+        tell(TxtFirmwareUnsupported, MsgIcon::Error);
+        // A Lnx port stays open: the user may still write to it. A Usb reader
+        // is the only candidate on its port, so there is nothing to keep.
+        if (readerType == ReaderType::Usb)
+            resetLink();
+        return;
+    }
+    linkState.firmwareSupported = true;
+    if (readerType == ReaderType::Lnx)
+        showLnxSettings(decodeLnxSettings(payload));
+    else
+        showUsbSettings(decodeUsbSettings(payload));
+}
+
+}  // namespace
+
+void resetLink()
+{
+    if (linkState.portOpen) {
+        linkState.portOpen = false;
+        SerialChannel::close();
+    }
+    refreshPortList();
+    linkState.portChosen = false;
+    linkState.probing = false;
+    linkState.firmwareSupported = false;
+    SetWindowTextW(versionValue, IdleVersionText);
+}
+
+void sendReadCommand()
+{
+    if (SerialChannel::write(readCommand(readerType), ReadCommandLength))
+        startProgress(TimerId::Read, ReplyWaitPeriodMs);
+    else
+        resetLink();
+}
+
+void sendWriteCommand(const unsigned char *bytes, int length)
+{
+    if (SerialChannel::write(bytes, length))
+        startProgress(TimerId::Write, ReplyWaitPeriodMs);
+    else
+        resetLink();
+}
+
+void openAndRead()
+{
+    if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate)) {
+        tellOpenFailed();
+        refreshPortList();
+        return;
+    }
+    linkState.portOpen = true;
+    EnableWindow(portList, FALSE);
+    sendReadCommand();
+}
+
+ReplyKind receiveReply()
+{
+    unsigned char buffer[ReplyBufferSize] = {};
+    int received = 0;
+    if (!SerialChannel::read(buffer, ReplyBufferSize, &received)) {
+        // The box comes before the reset here: the port is still shown.
+        if (linkState.portChosen)
+            offerPortsAgain();
+        resetLink();
+        return ReplyKind::Unrecognized;
+    }
+
+    ReplyKind kind = classifyReply(buffer, received);
+    switch (kind) {
+    case ReplyKind::UnknownCommand:
+    case ReplyKind::Unrecognized:
+        // A search tries every port; strangers on the other ports pass silently.
+        if (linkState.probing)
+            return kind;
+        tell(kind == ReplyKind::UnknownCommand ? TxtInvalidCommand : TxtReplyUnrecognized, MsgIcon::Error);
+        if (linkState.portChosen) {
+            resetLink();
+            offerPortsAgain();
+        }
+        break;
+    case ReplyKind::WriteAck:
+        tell(TxtSettingsWritten, MsgIcon::Success);
+        break;
+    case ReplyKind::SettingsReply:
+        tell(TxtSettingsRead, MsgIcon::Success);
+        showReadSettings(buffer);
+        break;
+    }
+    return kind;
+}
+
+void runSearch()
+{
+    EnableWindow(portList, TRUE);
+    if (!fillPortList(portList)) {
+        // The single empty entry stands for "no ports" until the next refill.
+        SendMessageW(portList, CB_RESETCONTENT, 0, 0);
+        SendMessageW(portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L""));
+        SendMessageW(portList, CB_SETCURSEL, 0, 0);
+        tell(TxtNoPorts, MsgIcon::Warning);
+        return;
+    }
+    sortPortList(portList);
+    if (readerType == ReaderType::Lnx)
+        searchLnxReader(portList);
+    else
+        searchUsbReader();
+}
+
+void searchLnxReader(HWND list)
+{
+    EnableWindow(mainWindow, FALSE);
+    // Read once: every failed port refills the list, and the loop goes on at
+    // the next position of the refilled list.
+    int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    bool found = false;
+    for (int i = 0; i < count && i < MaxSearchedPorts; i++) {
+        // Ports that vanished during the search shorten the refilled list;
+        // past its end there is nothing left to try. The empty entry that
+        // stands for "no ports" is no port either.
+        if (!takePortListEntry(list, i))
+            break;
+        if (linkState.currentPort[0] == '\0')
+            continue;
+
+        if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate))
+            continue;
+        linkState.portOpen = true;
+        EnableWindow(list, FALSE);
+        linkState.probing = true;
+
+        if (!SerialChannel::write(readCommand(ReaderType::Lnx), ReadCommandLength)) {
+            resetLink();
+            continue;
+        }
+        Sleep(ProbeReplyDelayMs);
+        if (receiveReply() == ReplyKind::SettingsReply && linkState.firmwareSupported) {
+            linkState.portChosen = true;
+            linkState.probing = false;
+            found = true;
+            break;
+        }
+        resetLink();
+    }
+
+    if (!found) {
+        EnableWindow(list, TRUE);
+        tell(TxtLnxNotFound, MsgIcon::Error);
+        tell(TxtSelectPortHint, MsgIcon::Hint);
+        EnableWindow(mainWindow, TRUE);
+        return;
+    }
+    // The port stays open and the list disabled while the reader is in use.
+    tellPortFound(TxtLnxFound);
+    selectPortByName(list, linkState.currentPort, &linkState.currentPortIndex);
+    EnableWindow(mainWindow, TRUE);
+}
+
+void searchUsbReader()
+{
+    if (!findUsbReaderPort(linkState.currentPort, UsbVendorUpper, UsbProductUpper, UsbRevisionUpper,
+                           UsbVendorMixed, UsbProductMixed, UsbRevisionMixed)) {
+        tell(TxtUsbNotFound, MsgIcon::Error);
+        tell(TxtSelectPortHint, MsgIcon::Hint);
+        return;
+    }
+    tellPortFound(TxtUsbFound);
+    selectPortByName(portList, linkState.currentPort, &linkState.currentPortIndex);
+    if (!linkState.portOpen)
+        openAndRead();
+}
+
+void onProgressTimer(UINT_PTR timerId)
+{
+    int lastTick;
+    switch (static_cast<TimerId>(timerId)) {
+    case TimerId::Search: lastTick = SearchTicks; break;
+    case TimerId::Read:
+    case TimerId::Write: lastTick = ReplyWaitTicks; break;
+    default: return;
+    }
+
+    SendMessageW(progressPopup, PBM_STEPIT, 0, 0);
+    if (progressTicks + 1 != lastTick) {
+        progressTicks++;
+        return;
+    }
+    // The timer and the popup go before the work: the work shows modal boxes,
+    // whose message loops would otherwise deliver further ticks.
+    progressTicks = 0;
+    KillTimer(mainWindow, timerId);
+    DestroyWindow(progressPopup);
+    progressPopup = nullptr;
+    if (static_cast<TimerId>(timerId) == TimerId::Search)
+        runSearch();
+    else
+        receiveReply();
+    EnableWindow(mainWindow, TRUE);
+}
+
+void onPortListCommand(WORD notificationCode)
+{
+    if (notificationCode != CBN_SELCHANGE)
+        return;
+    int index = static_cast<int>(SendMessageW(portList, CB_GETCURSEL, 0, 0));
+    char name[PortNameCapacity];
+    if (!getPortListText(portList, index, name, PortNameCapacity))
+        return;  // no selection: nothing was picked
+    if (name[0] == '\0') {
+        tell(TxtNoPorts, MsgIcon::Warning);
+        return;
+    }
+    std::memcpy(linkState.currentPort, name, sizeof name);
+    linkState.currentPortIndex = index;
+    openAndRead();
+    // Also after a failed open: the next silent reader is then reported.
+    linkState.portChosen = true;
+}
+
+void onSearchCommand()
+{
+    resetLink();
+    startSearchWait();
+}
+
+void onReadCommand()
+{
+    if (linkState.portOpen)
+        sendReadCommand();
+    else
+        startSearchWait();
+}
+
+void onWriteCommand()
+{
+    if (!linkState.portOpen) {
+        startSearchWait();
+        return;
+    }
+    WriteCommand command = readerType == ReaderType::Lnx ? encodeWriteCommand(collectLnxSettings())
+                                                         : encodeWriteCommand(collectUsbSettings());
+    sendWriteCommand(command.bytes, command.length);
+}
