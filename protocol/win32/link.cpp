@@ -287,7 +287,10 @@ void onProgressTimer(UINT_PTR timerId)
     }
 
     SendMessageW(progressPopup, PBM_STEPIT, 0, 0);
-    if (progressTicks + 1 != lastTick) {
+    // Two waits can overlap (a command during the read that follows a Usb
+    // search) and both count here; "reached" rather than "equal" keeps the
+    // count of one from stepping past the end of the other for good.
+    if (progressTicks + 1 < lastTick) {
         progressTicks++;
         return;
     }

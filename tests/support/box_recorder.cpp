@@ -23,7 +23,8 @@ static BOOL CALLBACK countButton(HWND child, LPARAM count)
 {
     wchar_t className[16];
     GetClassNameW(child, className, 16);
-    if (lstrcmpiW(className, L"Button") == 0 && IsWindowVisible(child))
+    // The box is not shown yet when it is recorded: look at the style.
+    if (lstrcmpiW(className, L"Button") == 0 && (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE))
         ++*reinterpret_cast<int *>(count);
     return TRUE;
 }
