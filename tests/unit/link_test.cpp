@@ -665,6 +665,23 @@ TEST_F(Link, SearchRunsOnTheHundredthTick)
     EXPECT_TRUE(IsWindowEnabled(mainWindow));
 }
 
+TEST_F(Link, OverlappingWaitsCannotLeaveTheSearchRunningForever)
+{
+    // A read tick that lands while a search has counted to 99 pushes the
+    // shared count to 100; the search must still end on its next tick.
+    onSearchCommand();
+    BoxRecorder recorder;
+    progressTicks = 99;
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+    EXPECT_EQ(progressTicks, 0);
+    onSearchCommand();
+    progressTicks = 100;
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    EXPECT_EQ(progressTicks, 0);
+    EXPECT_FALSE(isTimerRunning(TimerId::Search));
+    EXPECT_TRUE(IsWindowEnabled(mainWindow));
+}
+
 TEST_F(Link, OtherTimersAreNotCounted)
 {
     for (UINT_PTR id : {UINT_PTR(0), UINT_PTR(4), UINT_PTR(5)})
