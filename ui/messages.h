@@ -30,11 +30,15 @@ extern HWND progressPopup;
 int showMessage(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags, MsgIcon icon);
 
 // Shows the progress popup for timers Search, Read and Write, disables
-// mainWindow and starts the timer. Any other id does nothing.
+// mainWindow and starts the timer. Any other id does nothing. A popup still
+// shown from an earlier call is destroyed first, so only one is ever shown.
 void startProgress(TimerId timerId, UINT periodMs);
 
 // Bounded formatting for every composed message; the result is always
-// terminated, and cut short rather than overflowing.
+// terminated, and cut short rather than overflowing. Wide texts go in with
+// %ls (never %s, whose meaning differs between runtimes); a narrow port
+// name is converted to wide first and also passed with %ls, never used as
+// the format itself.
 void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...);
 
 #endif
