@@ -45,6 +45,9 @@ protected:
                                      0, 0, 395, 670, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(mainWindow, nullptr);
         createControls();
+        // Shown, so that invalidated areas are tracked.
+        ShowWindow(mainWindow, SW_SHOWNOACTIVATE);
+        UpdateWindow(mainWindow);
     }
 
     void TearDown() override
@@ -242,7 +245,10 @@ struct AboutProbe {
 
 LRESULT CALLBACK closeAbout(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (code == HCBT_ACTIVATE) {
+    wchar_t className[16] = L"";
+    if (code == HCBT_ACTIVATE)
+        GetClassNameW(reinterpret_cast<HWND>(wParam), className, 16);
+    if (lstrcmpW(className, L"#32770") == 0 && aboutProbe.caption.empty()) {
         HWND dialog = reinterpret_cast<HWND>(wParam);
         wchar_t text[256];
         GetWindowTextW(dialog, text, 256);
