@@ -153,6 +153,39 @@ def wait_until(condition, timeout, interval=0.02, message="condition"):
         time.sleep(interval)
 
 
+def screenshot(env):
+    """The bench's whole screen via ImageMagick's `import` as (width, height,
+    RGB bytes), or None when `import` is missing."""
+    if not shutil.which("import"):
+        return None
+    out = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60, check=True).stdout
+    # P6 header: magic, width, height, maxval, each ended by whitespace.
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while out[pos:pos + 1].isspace():
+            pos += 1
+        if out[pos:pos + 1] == b"#":
+            pos = out.index(b"\n", pos) + 1
+            continue
+        end = pos
+        while not out[end:end + 1].isspace():
+            end += 1
+        fields.append(out[pos:end])
+        pos = end
+    if fields[0] != b"P6" or fields[3] != b"255":
+        raise ValueError("unexpected screenshot format %r" % fields)
+    width, height = int(fields[1]), int(fields[2])
+    return width, height, out[pos + 1:pos + 1 + width * height * 3]
+
+
+def shot_pixel(shot, x, y):
+    """A screen pixel of a screenshot as COLORREF (0x00BBGGRR)."""
+    width, _, rgb = shot
+    r, g, b = rgb[(y * width + x) * 3:(y * width + x) * 3 + 3]
+    return r | g << 8 | b << 16
+
+
 class Velmora:
     """One run of the program under Wine in its own working directory."""
 

@@ -268,6 +268,21 @@ class StandInBench(VelmoraTestCase):
         self.assertEqual(self.driver.pixel(345, 140), face)      # corner outside the disc
 
 
+    def test_pixels_agree_with_screenshot(self):
+        self.start()
+        self.driver.click(harness.ID_IF_WIEGAND44)
+        wait_until(lambda: self.driver.lamps(0)[0] == CYAN, 2, message="lamp 1 cyan")
+        shot = harness.screenshot(self.env)
+        if shot is None:
+            self.skipTest("ImageMagick's import is missing")
+        ox, oy = self.driver.wininfo()["client_origin"]
+        points = [(x, y) for x in range(335, 376, 3) for y in range(135, 166, 3)] + lamp_centres(0)
+        ours = self.driver.pixels(points)
+        theirs = [harness.shot_pixel(shot, x + ox, y + oy) for x, y in points]
+        self.assertEqual(ours, theirs)
+        self.assertIn(CYAN, theirs)
+
+
 class SerialBench(VelmoraTestCase):
     """A Windows program's round trip through a simulated reader port."""
 
@@ -322,17 +337,23 @@ class ProgramBench(VelmoraTestCase):
         info = self.driver.wininfo()
         self.assertEqual(info["rect"], MAIN_RECT)
         self.assertTrue(info["topmost"])
-        popup = self.driver.popup()
-        if popup is not None:
-            self.assertEqual(popup["title"], "Search for Tarvik-LNA_LNB reader")
-            self.assertEqual(popup["rect"], POPUP_RECT)
-            self.assertFalse(popup["has_close_box"])
-            self.assertFalse(self.driver.wininfo()["enabled"])
+        # The first search runs for a second behind its popup.
+        popup = self.driver.wait_popup(2)
+        self.assertEqual(popup["title"], "Search for Tarvik-LNA_LNB reader")
+        self.assertEqual(popup["rect"], POPUP_RECT)
+        self.assertFalse(popup["has_close_box"])
+        self.assertTrue(popup["owner_is_main"])
+        self.assertFalse(self.driver.wininfo()["enabled"])
         box = self.driver.wait_box(10)[0]
         self.assertBox(box, "No COM ports found in the system!", 4, "Message")
         self.driver.ok()
         self.driver.wait_enabled()
         self.assertEqual(self.driver.combo()["items"], [""])
+        # Picking the empty entry reaches the program as CBN_SELCHANGE.
+        self.assertTrue(self.driver.pick(0)["control_enabled"])
+        box = self.driver.wait_box()[0]
+        self.assertBox(box, "No COM ports found in the system!", 4, "Message")
+        self.driver.ok()
 
     def test_lamps_and_radio_click(self):
         self.start_english()
@@ -359,22 +380,64 @@ class ProgramBench(VelmoraTestCase):
         self.assertEqual(self.sim.commands("COM3"), [b"AT+READS_LNX"])
         self.driver.wait_text(harness.ID_VERSION_VALUE, "1.00")
 
-    def test_tab_click_and_device_change_start_searches(self):
-        self.start_english()
-        self.driver.wait_box(10)
+    def dismiss_first_search(self):
+        box = self.driver.wait_box(10)[0]
+        self.assertBox(box, "No COM ports found in the system!", 4)
         self.driver.ok()
         self.driver.wait_enabled()
-        self.driver.tab(1, real_input=True)
-        self.assertEqual(self.driver.tabsel(), 1)
+
+    def test_tab_click_starts_search(self):
+        self.start_english()
+        self.dismiss_first_search()
+        reply = self.driver.tab(1, real_input=True)
+        self.assertEqual(reply["sel"], 1)
         popup = self.driver.wait_popup()
         self.assertEqual(popup["title"], "Search for Tarvik-USB reader")
+        self.assertEqual(popup["range"], [0, 100])
+        self.assertTrue(self.driver.visible(harness.ID_MODE_WINDOWS))
+        self.assertFalse(self.driver.visible(harness.ID_IF_TOUCH_MEMORY))
         self.driver.wait_box(10)
-        self.driver.ok()
-        self.driver.wait_enabled()
         self.assertEqual(self.programs[0].appconfig(), harness.appconfig("EN", "USB_USB"))
+
+    def test_device_change_with_new_port_starts_search(self):
+        self.start_english()
+        self.dismiss_first_search()
+        self.sim.add_port("COM4", "silent")
+        self.sim.apply()
+        # Nothing tells the program of the new port but the notice.
+        time.sleep(0.5)
+        self.assertIsNone(self.driver.popup())
+        self.assertEqual(self.driver.combo()["items"], [""])
         self.driver.devchange(harness.DBT_DEVNODES_CHANGED)
+        # The recovery runs two seconds later: the list shows the new port
+        # and a search for the Lnx reader starts.
         popup = self.driver.wait_popup(5)
-        self.assertEqual(popup["title"], "Search for Tarvik-USB reader")
+        self.assertEqual(popup["title"], "Search for Tarvik-LNA_LNB reader")
+        self.assertEqual(self.driver.combo()["items"], ["COM4"])
+
+
+    def test_about_box(self):
+        self.start_english()
+        self.dismiss_first_search()
+        self.driver.command(harness.ID_MENU_ABOUT)
+        about = self.driver.waitdialog()
+        self.assertEqual(about["caption"], "About...")
+        self.assertTrue(about["owner_is_main"])
+        self.assertEqual(about["client_dlu"], [0, 0, 170, 145])
+        self.assertEqual([(c["class"], c["dlu"]) for c in about["controls"] if c["class"] == "Button"],
+                         [("Button", [10, 5, 150, 115]), ("Button", [60, 125, 50, 15])])
+        self.driver.cancel()
+        self.assertIsNone(self.driver.dialog())
+        self.assertEqual(self.driver.boxes(), [])
+
+    def test_shortcut_menu_quits(self):
+        program = self.start_english()
+        self.dismiss_first_search()
+        self.driver.rclick(200, 630)
+        self.assertEqual(self.driver.menu(3000)["client_pos"], [200, 630])
+        self.driver.menuchoose(1)
+        self.driver.waitgone()
+        self.assertEqual(program.wait(10), 0)
 
 
 if __name__ == "__main__":

@@ -208,6 +208,15 @@ static void paintLamps()
     EndPaint(mainWindow, &ps);
 }
 
+static INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG)
+        return TRUE;
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
+        EndDialog(dialog, LOWORD(wParam));
+    return message == WM_COMMAND;
+}
+
 static void onCommand(int id, int code)
 {
     static const COLORREF lamp1[] = {0x0000FF, 0x00FF00, 0xFFFF00};
@@ -232,15 +241,7 @@ static void onCommand(int id, int code)
         break;
     case ID_MENU_QUIT: SendMessageW(mainWindow, WM_CLOSE, 0, 0); break;
     case ID_MENU_ABOUT:
-        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT_EN), mainWindow,
-                        [](HWND dialog, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
-                            if (message == WM_INITDIALOG)
-                                return TRUE;
-                            if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
-                                EndDialog(dialog, LOWORD(wParam));
-                            return message == WM_COMMAND;
-                        },
-                        0);
+        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT_EN), mainWindow, aboutProc, 0);
         break;
     }
 }
