@@ -438,6 +438,10 @@ class InstallerTest(harness.VelmoraTestCase):
 
         self.driver.close_window()
         self.assertEqual(program.wait(10), 0)
+        # The driver keeps the program's file loaded (it compares box pictures
+        # with the program's icons); a fresh one holds nothing.
+        self.driver.close()
+        self.driver = harness.Driver(self.env)
 
         # By default the user's settings stay, and so does their folder.
         self.uninstall(INSTALL_DIR)
