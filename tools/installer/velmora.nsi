@@ -188,8 +188,11 @@ Section /o "un.$(SecSettingsName)" SecUnSettings
 SectionEnd
 
 Section "-un.Folder"
-    ; Only an empty folder goes: files of the user's own stay with it.
+    ; Only an empty folder goes: files of the user's own stay with it. The
+    ; output folder must not be the folder being removed.
+    SetDetailsPrint none
     SetOutPath "$TEMP"
+    SetDetailsPrint both
     RMDir "$INSTDIR"
 SectionEnd
 
