@@ -8,10 +8,15 @@ opens again.
 """
 
 import collections
+import fcntl
+import os
+import sys
+import termios
 import time
 import unittest
 
 import harness
+from harness import wait_until
 from bad_input import (ERROR, FIRMWARE_UNSUPPORTED, HINT, IDLE_VERSION, INVALID_COMMAND, LNX_NOT_FOUND, LNX_READ,
                        LNX_TAB, NO_REPLY, REPLY_UNRECOGNIZED, RETRY, SELECT_PORT_HINT, SETTINGS_READ,
                        SETTINGS_WRITTEN, STOCK_ERROR, SUCCESS, USB_READ, USB_TAB, WRITE_FAILED_21, BAD_INDICATION,
@@ -339,6 +344,16 @@ class StreamingReader(BadInputCase):
         self.assertPortOpens(PORT, LNX_READ, lnx_reply(FOUND))
 
 
+def queued(path):
+    """Bytes waiting in a pty for its reader (the program)."""
+    fd = os.open(path, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        count = fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0")
+        return int.from_bytes(count, sys.byteorder)
+    finally:
+        os.close(fd)
+
+
 class ReaderGoesAway(BadInputCase):
     """The reader's pty vanishes under the open port (its registry entries
     stay until the test applies them, so the port list is predictable)."""
@@ -412,6 +427,24 @@ class ReaderGoesAway(BadInputCase):
 
     def test_gone_before_the_write_command(self):
         self.gone_before_the_command(harness.ID_WRITE)
+
+    def test_gone_in_the_middle_of_the_reply(self):
+        # The reader trickles noise, a byte every 40 ms, and vanishes once
+        # the program has taken all that was queued, that is while its read
+        # waits for the next byte: the read ends with what it got, which is
+        # not understood, and the link is reset.
+        program, path = self.find_reader()
+        noise = [b"~"] * 120
+        self.sim.set_behaviour(PORT, "script", rules=[{"match": LNX_READ, "reply": noise, "gap_ms": 40}])
+        self.sim.clear_sent(PORT)
+        self.press(harness.ID_READ)
+        wait_until(lambda: len(self.sim.sent(PORT)) >= 20 and queued(path) == 0, 10,
+                   interval=0.005, message="the program reading the reply")
+        self.sim.unplug(PORT, apply=False)
+        self.assertLess(len(self.sim.sent(PORT)), 64)
+        self.assertBoxes([(REPLY_UNRECOGNIZED, ERROR), (NO_REPLY, RETRY)])
+        self.assertIdle(path)
+        self.plug_back_and_pick(program)
 
     def test_usb_reader_gone_between_command_and_reply(self):
         # The Usb search does not mark the port as chosen: silence resets
