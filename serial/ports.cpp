@@ -116,6 +116,23 @@ void selectFirstEntry(HWND list)
     SendMessageW(list, CB_SETCURSEL, 0, 0);
 }
 
+// The name the sorted list shows for a port number.
+void formatPortName(int number, char (&text)[PortNameCapacity])
+{
+    std::snprintf(text, sizeof text, "COM%d", number);
+}
+
+// Empties the list and adds the names of the port numbers in order.
+void showPortNumbers(HWND list, const int *numbers, int count)
+{
+    SendMessageW(list, CB_RESETCONTENT, 0, 0);
+    for (int i = 0; i < count; ++i) {
+        char text[PortNameCapacity];
+        formatPortName(numbers[i], text);
+        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+}
+
 }  // namespace
 
 bool getPortListText(HWND list, int index, char *buffer, int capacity)
@@ -135,6 +152,51 @@ bool getPortListText(HWND list, int index, char *buffer, int capacity)
     }
     return true;
 }
+
+namespace {
+
+// What fillPortList followed by sortPortList leaves in a list, read from the
+// device map alone: the string values in registry order, each as the list
+// gives it back (a name too long for a port name reads as empty), the first
+// MaxSortedPorts of them, in numeric order. False, with no numbers, when the
+// map is missing or holds no value at all.
+bool readSortedPortNumbers(int (&numbers)[MaxSortedPorts], int *count)
+{
+    *count = 0;
+    DeviceMap map;
+    if (!openDeviceMap(&map))
+        return false;
+    for (DWORD index = 0; index < map.valueCount && *count < MaxSortedPorts; ++index) {
+        const wchar_t *portName = readPortValue(&map, index);
+        if (portName == nullptr)
+            continue;
+        char text[PortNameCapacity];
+        if (WideCharToMultiByte(CP_ACP, 0, portName, -1, text, PortNameCapacity, nullptr, nullptr) == 0)
+            text[0] = '\0';
+        numbers[(*count)++] = parsePortNumber(text);
+    }
+    DWORD valueCount = map.valueCount;
+    closeDeviceMap(&map);
+    std::qsort(numbers, static_cast<size_t>(*count), sizeof numbers[0], comparePortNumbers);
+    return valueCount > 0;
+}
+
+// Whether the list holds exactly the names of these port numbers, in order.
+bool listShowsPortNumbers(HWND list, const int *numbers, int count)
+{
+    if (SendMessageW(list, CB_GETCOUNT, 0, 0) != count)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        char shown[PortNameCapacity];
+        char expected[PortNameCapacity];
+        formatPortName(numbers[i], expected);
+        if (!getPortListText(list, i, shown, PortNameCapacity) || std::strcmp(shown, expected) != 0)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool fillPortList(HWND list)
 {
@@ -187,21 +249,22 @@ void sortPortList(HWND list)
         numbers[collected++] = parsePortNumber(text);
     }
     std::qsort(numbers, static_cast<size_t>(collected), sizeof numbers[0], comparePortNumbers);
-
-    SendMessageW(list, CB_RESETCONTENT, 0, 0);
-    for (int i = 0; i < collected; ++i) {
-        char text[PortNameCapacity];
-        std::snprintf(text, sizeof text, "COM%d", numbers[i]);
-        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-    }
+    showPortNumbers(list, numbers, collected);
     selectFirstEntry(list);
 }
 
 void refreshPortList()
 {
     EnableWindow(portList, TRUE);
-    if (fillPortList(portList)) {
-        sortPortList(portList);
+    int numbers[MaxSortedPorts];
+    int count = 0;
+    if (readSortedPortNumbers(numbers, &count)) {
+        // A search refreshes the list after every port that did not answer,
+        // and the ports have mostly stayed the same: the list is rebuilt
+        // only when they have not.
+        if (!listShowsPortNumbers(portList, numbers, count))
+            showPortNumbers(portList, numbers, count);
+        selectFirstEntry(portList);
         return;
     }
     // The one empty entry stands for "no ports".

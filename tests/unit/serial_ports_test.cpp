@@ -89,6 +89,61 @@ TEST_F(PortDiscovery, RefreshListsThePortsInNumericOrder)
     }
 }
 
+TEST_F(PortDiscovery, RefreshRebuildsTheListOnlyWhenThePortsChanged)
+{
+    // A tag on every entry survives a refresh that leaves the entries alone
+    // and is gone from a list that was rebuilt.
+    const LRESULT Tag = 0x5EED;
+    struct Case {
+        const char *what;
+        std::vector<MapPort> map;
+        bool numberValue;  // and a value that is no string
+        Texts expected;
+        bool rebuilt;
+    } cases[] = {
+        {"unchanged", {{L"A", "COM10"}, {L"B", "COM3"}}, false, {"COM3", "COM10"}, false},
+        {"same ports in another registry order", {{L"A", "COM3"}, {L"B", "COM10"}}, false, {"COM3", "COM10"}, false},
+        {"spelt differently, same numbers", {{L"A", "COM010"}, {L"B", "COM3"}}, false, {"COM3", "COM10"}, false},
+        {"a value that is no string", {{L"A", "COM10"}, {L"B", "COM3"}}, true, {"COM3", "COM10"}, false},
+        {"a port added", {{L"A", "COM10"}, {L"B", "COM3"}, {L"C", "COM4"}}, false, {"COM3", "COM4", "COM10"}, true},
+        {"a port gone", {{L"A", "COM10"}}, false, {"COM10"}, true},
+        {"a port renumbered", {{L"A", "COM11"}, {L"B", "COM3"}}, false, {"COM3", "COM11"}, true},
+        {"a port listed twice", {{L"A", "COM10"}, {L"B", "COM3"}, {L"C", "COM3"}}, false, {"COM3", "COM3", "COM10"},
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        setDeviceMap({{L"A", "COM10"}, {L"B", "COM3"}});
+        refreshPortList();
+        for (int i = 0; i < 2; i++)
+            SendMessageA(portList, CB_SETITEMDATA, i, Tag);
+        SendMessageA(portList, CB_SETCURSEL, 1, 0);
+        EnableWindow(portList, FALSE);
+
+        setDeviceMap(c.map);
+        if (c.numberValue) {
+            const DWORD number = 7;
+            setMapValue(L"Z", REG_DWORD, &number, sizeof number);
+        }
+        refreshPortList();
+
+        EXPECT_EQ(entries(portList), c.expected);
+        EXPECT_EQ(selection(portList), 0);
+        EXPECT_TRUE(IsWindowEnabled(portList));
+        EXPECT_EQ(SendMessageA(portList, CB_GETITEMDATA, 0, 0) != Tag, c.rebuilt);
+    }
+
+    // A list someone else filled is rebuilt even when it holds the same
+    // names: one entry too many, or the empty entry that stands for no ports.
+    setDeviceMap({{L"A", "COM3"}});
+    setEntries(portList, {"COM3", "COM3"});
+    refreshPortList();
+    EXPECT_EQ(entries(portList), Texts({"COM3"}));
+    setEntries(portList, {""});
+    refreshPortList();
+    EXPECT_EQ(entries(portList), Texts({"COM3"}));
+}
+
 TEST_F(PortDiscovery, FillKeepsRegistryOrderAndSortKeepsTheFirstFifty)
 {
     // Value names in registry order carry COM60, COM59, ... COM1.
