@@ -61,6 +61,12 @@ bool cmdColors(const Words &w, const std::string &rest, std::string &reply);
 bool cmdSerial(const Words &w, const std::string &rest, std::string &reply);
 bool cmdSleep(const Words &w, const std::string &rest, std::string &reply);
 
+// Clock, timed waits and process figures for the benchmark (perf_commands.cpp).
+bool cmdClock(const Words &w, const std::string &rest, std::string &reply);
+bool cmdWaitready(const Words &w, const std::string &rest, std::string &reply);
+bool cmdClicktime(const Words &w, const std::string &rest, std::string &reply);
+bool cmdProcinfo(const Words &w, const std::string &rest, std::string &reply);
+
 // Argument helpers: false (with reply set) when missing or not a number.
 bool intArg(const Words &w, size_t index, long long &value, std::string &reply);
 bool optIntArg(const Words &w, size_t index, long long fallback, long long &value, std::string &reply);

@@ -60,6 +60,10 @@ static const CommandEntry commandTable[] = {
     {"colors", cmdColors},
     {"serial", cmdSerial},
     {"sleep", cmdSleep},
+    {"clock", cmdClock},
+    {"waitready", cmdWaitready},
+    {"clicktime", cmdClicktime},
+    {"procinfo", cmdProcinfo},
 };
 
 bool intArg(const Words &w, size_t index, long long &value, std::string &reply)
