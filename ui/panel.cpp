@@ -41,7 +41,7 @@ constexpr DWORD ReadButtonStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | BS_PUSHBUTT
 // languages.
 constexpr int LiteralCaption = -1;
 
-struct ControlSpec {
+struct ControlRow {
     HWND *handle;
     const wchar_t *className;
     int text;  // a TextId, or LiteralCaption
@@ -52,7 +52,7 @@ struct ControlSpec {
 };
 
 // No. 1 to 4: above the tabs.
-const ControlSpec TopControls[] = {
+const ControlRow TopControls[] = {
     {&portList, L"Combobox", LiteralCaption, L"", PortListStyle, 10, 10, 150, 200, ID_PORT_LIST},
     {&searchButton, L"Button", TxtSearchButton, nullptr, PushButtonStyle, 180, 10, 140, 40, ID_SEARCH},
     {&versionLabel, L"Static", TxtVersionLabel, nullptr, LabelStyle, 10, 39, 60, 20, ID_VERSION_LABEL},
@@ -60,7 +60,7 @@ const ControlSpec TopControls[] = {
 };
 
 // No. 6 to 37: the two pages interleaved, then the cards group of both.
-const ControlSpec PageControls[] = {
+const ControlRow PageControls[] = {
     {&interfacesGroup, L"Button", TxtGroupInterfaces, nullptr, PageGroupStyle, 20, 100, 290, 90, 0},
     {&ifTouchMemoryRadio, L"Button", LiteralCaption, L"Touch Memory", PageRadioStyle, 30, 120, 120, 20,
      ID_IF_TOUCH_MEMORY},
@@ -110,7 +110,7 @@ const ControlSpec PageControls[] = {
 };
 
 // No. 38 to 40: created after the page defaults.
-const ControlSpec BottomControls[] = {
+const ControlRow BottomControls[] = {
     {&readButton, L"Button", TxtReadButton, nullptr, ReadButtonStyle, 10, 570, 140, 40, ID_READ},
     {&writeButton, L"Button", TxtWriteButton, nullptr, PushButtonStyle, 180, 570, 140, 40, ID_WRITE},
     {&lampFrameGroup, L"Button", TxtGroupIndicator, nullptr, SharedGroupStyle, 330, 60, 50, 500, 0},
@@ -154,19 +154,19 @@ const RadioDefault UsbDefaults[] = {
 const COLORREF LnxDefaultLamps[LampCount] = {LampRed, LampRed, LampMagenta, LampRed, LampWhite};
 const COLORREF UsbDefaultLamps[LampCount] = {LampCyan, LampWhite, LampWhite, LampWhite, LampWhite};
 
-void createControl(const ControlSpec &spec)
+void createControl(const ControlRow &row)
 {
-    const wchar_t *caption = spec.text == LiteralCaption ? spec.literal : TextTable[spec.text];
-    *spec.handle = CreateWindowExW(0, spec.className, caption, spec.style, spec.x, spec.y, spec.width,
-                                   spec.height, mainWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
-                                   GetModuleHandleW(nullptr), nullptr);
+    const wchar_t *caption = row.text == LiteralCaption ? row.literal : TextTable[row.text];
+    *row.handle = CreateWindowExW(0, row.className, caption, row.style, row.x, row.y, row.width,
+                                  row.height, mainWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)),
+                                  GetModuleHandleW(nullptr), nullptr);
 }
 
 template <size_t Count>
-void createEach(const ControlSpec (&specs)[Count])
+void createEach(const ControlRow (&rows)[Count])
 {
-    for (const ControlSpec &spec : specs)
-        createControl(spec);
+    for (const ControlRow &row : rows)
+        createControl(row);
 }
 
 template <size_t Count>
