@@ -18,66 +18,22 @@ LNX_TAB, USB_TAB = 0, 1
 SUCCESS, WARNING, ERROR, HINT, RETRY = 3, 4, 5, 6, 7
 STOCK_ERROR = "stock-error"
 
-CAPTION = "Message"
+# The English texts, replies and radio buttons the reading and writing tests
+# use; this module adds the Russian texts and the save failure.
+from reader_flow import (BAD_INDICATION, BAD_INTERFACE, BAD_POLL, BAD_STANDBY, CAPTION,  # noqa: F401
+                         FIRMWARE_UNSUPPORTED, IDLE_VERSION, INVALID_COMMAND, LNX_GROUPS, LNX_NOT_FOUND, LNX_READ,
+                         NO_PORTS, NO_REPLY, REPLY_UNRECOGNIZED, SELECT_PORT_HINT, SETTINGS_READ, SETTINGS_WRITTEN,
+                         USB_NOT_FOUND, USB_READ, error_opening, lnx_found, lnx_radios, lnx_reply, usb_found)
+
 CAPTION_RU = "Сообщение"
-SETTINGS_READ = "Settings read!"
-SETTINGS_WRITTEN = "Settings recorded!"
-FIRMWARE_UNSUPPORTED = "Firmware version not supported!"
-LNX_NOT_FOUND = "Tarvik-LNA_LNB not found!"
-USB_NOT_FOUND = "Tarvik-USB not found!"
-SELECT_PORT_HINT = "If you are sure that the reader is connected to the PC,\nselect a COM port from the list!"
-NO_PORTS = "No COM ports found in the system!"
 NO_PORTS_RU = "Не найдены COM-порты в системе!"
-NO_REPLY = "The reader did not respond!\n(Try again or a different COM port)."
-REPLY_UNRECOGNIZED = "The answer could not be recognized!"
-INVALID_COMMAND = "Invalid command!"
+WRITE_FAILED_21 = "Error [21] when writing to the COM port!"
 SAVE_FAILED = "Failed to save settings!\nRestart the program."
 SAVE_FAILED_RU = "Не удалось сохранить настройки!\nПерезапустите программу."
-WRITE_FAILED_21 = "Error [21] when writing to the COM port!"
-BAD_INTERFACE = "READER INTERFACE - NOT RECOGNIZED!"
-BAD_INDICATION = "INDICATION CONTROL - NOT RECOGNIZED!"
-BAD_STANDBY = "INDICATION IN STANDBY MODE - NOT RECOGNIZED!"
-BAD_POLL = "TOUCH BUTTON POLL - NOT RECOGNIZED!"
-IDLE_VERSION = "x.xx"
-
-LNX_READ = b"AT+READS_LNX"
-USB_READ = b"AT+READS_USB"
-
-
-def lnx_found(port):
-    return "Tarvik-LNA_LNB reader found!\n\r->[%s]" % port
-
-
-def usb_found(port):
-    return "Tarvik-USB reader found!\n\r->[%s]" % port
-
-
-def error_opening(port):
-    return "Error opening [%s]!" % port
-
-
-def lnx_reply(letters, version="1.00"):
-    """A Lnx reader's answer to the read command, echo first."""
-    return LNX_READ + b" - OK! >> " + (version + letters).encode("latin-1") + b"\r\n"
 
 
 def usb_reply(letters, version="1.00"):
     return USB_READ + b" - OK! >> " + (version + letters).encode("latin-1") + b"\r\n"
-
-
-# Lnx radio buttons by field letters, fields in wire order.
-LNX_RADIOS = [
-    {"TMX": harness.ID_IF_TOUCH_MEMORY, "W26": harness.ID_IF_WIEGAND26, "W44": harness.ID_IF_WIEGAND44},
-    {"1": harness.ID_IND_DIRECT, "0": harness.ID_IND_INVERSE},
-    {"D": harness.ID_STANDBY_DYNAMIC, "S": harness.ID_STANDBY_STATIC, "A": harness.ID_STANDBY_OFF},
-    {"O": harness.ID_TOUCH_POLL_ON, "F": harness.ID_TOUCH_POLL_OFF},
-]
-
-
-def lnx_radios(letters):
-    """The radio buttons that show Lnx settings letters such as "TMX1DO"."""
-    parts = [letters[0:3], letters[3], letters[4], letters[5]]
-    return [LNX_RADIOS[i][part] for i, part in enumerate(parts)]
 
 
 def port_holders(path):
@@ -174,8 +130,8 @@ class BadInputCase(VelmoraTestCase):
         """The checked radio of each Lnx group (None when none or several)."""
         state = {c["id"]: c for c in self.driver.controls() if c["id"]}
         result = []
-        for group in LNX_RADIOS:
-            marks = [id for id in group.values() if state[id].get("check") == 1]
+        for group in LNX_GROUPS:
+            marks = [id for id in group if state[id].get("check") == 1]
             result.append(marks[0] if len(marks) == 1 else None)
         return result
 
