@@ -28,3 +28,13 @@ foreach(module_file ${e2e_modules})
         RESOURCE_LOCK wine_desktop
         TIMEOUT 900)
 endforeach()
+
+# The simulated reader's own tests: its ptys natively, and what a Windows
+# program sees of it in a prefix of their own, with their own display and
+# server, so they need neither the bench nor its desktop.
+add_test(NAME reader_sim
+         COMMAND ${e2e_python} -m unittest -v test_reader_sim
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tools/reader-sim)
+set_tests_properties(reader_sim PROPERTIES
+    ENVIRONMENT "READERSIM_TEST_PREFIX=${CMAKE_BINARY_DIR}/readersim-prefix;PYTHONDONTWRITEBYTECODE=1"
+    TIMEOUT 900)

@@ -2,8 +2,9 @@
 """Tests of the reader simulator.
 
 Run natively: python3 -m unittest test_reader_sim (from this folder). The ptys
-are talked to the way a program does. The Wine tests use a throwaway prefix
-under /tmp/readersim-prefix and skip when Wine is missing.
+are talked to the way a program does. The Wine tests use a throwaway prefix,
+$READERSIM_TEST_PREFIX or /tmp/readersim-prefix, and skip when Wine is
+missing.
 """
 
 import errno
@@ -717,8 +718,16 @@ class CommandLineTest(unittest.TestCase):
 
 # ---------------------------------------------------------------- under Wine
 
-PREFIX = "/tmp/readersim-prefix"
-DISPLAY = ":57"
+# The test command keeps the prefix in its build folder.
+PREFIX = os.environ.get("READERSIM_TEST_PREFIX", "/tmp/readersim-prefix")
+
+
+def free_display():
+    """An X display number nobody holds, below the range tools/bench uses."""
+    for n in range(50, 90):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            return ":%d" % n
+    return None
 SERIALCOMM = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"
 ENUM_USB = "HKLM\\System\\CurrentControlSet\\Enum\\USB"
 
@@ -871,10 +880,13 @@ class WineTest(unittest.TestCase):
             cls.env["WINELOADER"] = cls.wine
         cls.xvfb = None
         if not cls.env.get("DISPLAY"):
-            cls.xvfb = subprocess.Popen(["Xvfb", DISPLAY, "-nolisten", "tcp"],
+            display = free_display()
+            if display is None:
+                raise unittest.SkipTest("no free X display")
+            cls.xvfb = subprocess.Popen(["Xvfb", display, "-nolisten", "tcp"],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-            cls.env["DISPLAY"] = DISPLAY
+            cls.env["DISPLAY"] = display
             time.sleep(0.5)
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, env=cls.env)
