@@ -20,14 +20,18 @@ namespace {
 
 constexpr int LampPenWidth = 2;
 
-// One paint of five lamps with a pen and five brushes that the caller
-// created; all six are deleted here, after the device context lets go of
-// them.
-void drawLamps(HPEN pen, const HBRUSH (&brushes)[LampCount], const RECT (&rects)[LampCount])
+// One paint of five lamps: a pen of penColor, and a brush per lamp from
+// brushFor, all created inside the paint and deleted before it ends.
+template <typename BrushFor>
+void drawLamps(COLORREF penColor, BrushFor brushFor, const RECT (&rects)[LampCount])
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(mainWindow, &paint);
+    HPEN pen = CreatePen(PS_SOLID, LampPenWidth, penColor);
     HGDIOBJ keptPen = SelectObject(dc, pen);
+    HBRUSH brushes[LampCount];
+    for (int lamp = 0; lamp < LampCount; lamp++)
+        brushes[lamp] = brushFor(lamp);
     HGDIOBJ keptBrush = SelectObject(dc, brushes[0]);
     for (int lamp = 0; lamp < LampCount; lamp++) {
         if (lamp > 0)
@@ -38,7 +42,7 @@ void drawLamps(HPEN pen, const HBRUSH (&brushes)[LampCount], const RECT (&rects)
     SelectObject(dc, keptBrush);
     DeleteObject(pen);
     for (HBRUSH brush : brushes)
-        DeleteObject(brush);
+        DeleteObject(brush);  // a system colour brush is left alone
     EndPaint(mainWindow, &paint);
 }
 
@@ -51,22 +55,16 @@ int pageIndex(ReaderType page)
 
 void paintLamps()
 {
-    HPEN pen = CreatePen(PS_SOLID, LampPenWidth, RGB(0, 0, 0));
-    HBRUSH brushes[LampCount];
-    for (int lamp = 0; lamp < LampCount; lamp++)
-        brushes[lamp] = CreateSolidBrush(lampColor[lamp]);
-    drawLamps(pen, brushes, lampRect[pageIndex(readerType)]);
+    drawLamps(RGB(0, 0, 0), [](int lamp) { return CreateSolidBrush(lampColor[lamp]); },
+              lampRect[pageIndex(readerType)]);
 }
 
 void eraseOtherPageLamps()
 {
     // invalidateLamps asks for no background erase, so the lamps of the page
     // shown before a tab switch are covered here, with the same geometry.
-    HPEN pen = CreatePen(PS_SOLID, LampPenWidth, GetSysColor(COLOR_BTNFACE));
-    HBRUSH brushes[LampCount];
-    for (HBRUSH &brush : brushes)
-        brush = GetSysColorBrush(COLOR_BTNFACE);  // deleting a system brush does nothing
-    drawLamps(pen, brushes, lampRect[1 - pageIndex(readerType)]);
+    drawLamps(GetSysColor(COLOR_BTNFACE), [](int) { return GetSysColorBrush(COLOR_BTNFACE); },
+              lampRect[1 - pageIndex(readerType)]);
 }
 
 void invalidateLamps()
