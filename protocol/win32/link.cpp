@@ -312,9 +312,9 @@ void onPortListCommand(WORD notificationCode)
     if (notificationCode != CBN_SELCHANGE)
         return;
     int index = static_cast<int>(SendMessageW(portList, CB_GETCURSEL, 0, 0));
+    // No selection reads as an empty name, the same as the empty entry.
     char name[PortNameCapacity];
-    if (!getPortListText(portList, index, name, PortNameCapacity))
-        return;  // no selection: nothing was picked
+    getPortListText(portList, index, name, PortNameCapacity);
     if (name[0] == '\0') {
         tell(TxtNoPorts, MsgIcon::Warning);
         return;

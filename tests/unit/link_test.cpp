@@ -500,6 +500,20 @@ TEST_F(Link, PickingTheEmptyEntrySaysThereAreNoPorts)
     EXPECT_FALSE(linkState.portChosen);
 }
 
+TEST_F(Link, ASelectionChangeWithNothingSelectedSaysThereAreNoPorts)
+{
+    setPorts({"COM5"});
+    refreshPortList();
+    fakePorts["COM5"] = {};
+    SendMessageW(portList, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    ASSERT_EQ(SendMessageW(portList, CB_GETCURSEL, 0, 0), CB_ERR);
+    BoxRecorder recorder;
+    onPortListCommand(CBN_SELCHANGE);
+    EXPECT_EQ(shown(recorder), std::vector<Box>{NoPorts});
+    EXPECT_TRUE(channelLog.empty());
+    EXPECT_FALSE(linkState.portChosen);
+}
+
 TEST_F(Link, OnlyASelectionChangeOfThePortListActs)
 {
     setPorts({"COM5"});
