@@ -8,6 +8,8 @@ real velmora.exe and is skipped while it is not built.
 """
 
 import os
+import signal
+import subprocess
 import time
 import unittest
 
@@ -438,6 +440,108 @@ class ProgramBench(VelmoraTestCase):
         self.driver.menuchoose(1)
         self.driver.waitgone()
         self.assertEqual(program.wait(10), 0)
+
+
+class EmulatorBench(unittest.TestCase):
+    """tools/bench run, as CTest runs every unit test program: the program's
+    output ends with the program, even when the program was the one that
+    started Wine's desktop process and another program keeps that desktop
+    alive (the desktop gets the starting program's stderr)."""
+
+    KEEPER_EXE = os.path.join(harness.BUILD, "tools", "perf", "minimal-window.exe")
+    KEEPER_TITLE = "Minimal window"
+
+    def setUp(self):
+        self.env = harness.bench_env()
+        self.processes = []
+        self.driver = None
+        self.addCleanup(self.end_all)
+
+    def end_all(self):
+        if self.driver is not None:
+            self.driver.close()
+        for process in self.processes:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait(10)
+            for stream in (process.stdout, process.stderr):
+                if stream is not None:
+                    stream.close()
+
+    def desktop_pids(self):
+        """Wine desktop processes (explorer.exe) of the bench's prefix."""
+        marker = ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode()
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    if b"explorer.exe" not in f.read():
+                        continue
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if marker not in f.read().split(b"\0"):
+                        continue
+            except OSError:
+                continue
+            found.append(int(entry))
+        return found
+
+    @staticmethod
+    def program_pids(pid, name):
+        """pid itself or its children, those that are the program of this name
+        (the wrapper execs it, or runs it as a child)."""
+        try:
+            with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                candidates = [pid] + [int(word) for word in f.read().split()]
+        except OSError:
+            return []
+        found = []
+        for candidate in candidates:
+            try:
+                with open("/proc/%d/cmdline" % candidate, "rb") as f:
+                    words = f.read()
+            except OSError:
+                continue
+            # The wrapper names the program too.
+            if name.encode() in words and b"tools/bench" not in words:
+                found.append(candidate)
+        return found
+
+    def test_output_ends_with_the_program_while_the_desktop_lives_on(self):
+        if not os.path.exists(self.KEEPER_EXE):
+            self.skipTest("minimal-window.exe is not built")
+        # A new server, so that no desktop process runs yet.
+        subprocess.run([self.env["WINESERVER"], "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run([harness.BENCH, "start", harness.BUILD], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+        self.assertEqual(self.desktop_pids(), [], "a desktop process is left from before")
+
+        run = subprocess.Popen([harness.BENCH, "run", harness.BUILD, harness.SKELETON_EXE],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=True)
+        self.processes.append(run)
+        wait_until(self.desktop_pids, 30, message="the desktop process started by the program")
+        program = wait_until(lambda: self.program_pids(run.pid, "skeleton-window"), 10,
+                             message="the program under tools/bench")
+
+        keeper = subprocess.Popen([self.env["WINELOADER"], self.KEEPER_EXE], env=self.env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, start_new_session=True)
+        self.processes.append(keeper)
+        self.driver = harness.Driver(self.env)
+        wait_until(lambda: self.driver.find(self.KEEPER_TITLE), 30, interval=0.2, message="the second program")
+
+        # The program ends the hard way; the bench's wrapper goes on.
+        for pid in program:
+            os.kill(pid, signal.SIGKILL)
+        try:
+            run.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail("tools/bench run kept the output open after its program ended")
+        self.assertEqual(run.returncode, 128 + signal.SIGKILL)
+        self.assertTrue(self.desktop_pids(), "the desktop ended with the program: nothing was shown")
 
 
 if __name__ == "__main__":
