@@ -254,26 +254,38 @@ bool cmdCommand(const Words &w, const std::string &, std::string &reply)
     return true;
 }
 
-static bool comboItems(HWND combo, std::string &out)
+enum class ComboRead { Done, NoAnswer, Changed };
+
+// The entries, one message each: the program may refill the list between two
+// of them, and an entry that is gone reads as CB_ERR.
+static ComboRead comboItems(HWND combo, std::string &out)
 {
+    out.clear();
     LRESULT count = 0;
-    if (!target::query(combo, CB_GETCOUNT, 0, 0, &count) || count < 0)
-        return false;
+    if (!target::query(combo, CB_GETCOUNT, 0, 0, &count))
+        return ComboRead::NoAnswer;
+    if (count < 0)
+        return ComboRead::Changed;
     out += "[";
     for (LRESULT i = 0; i < count; ++i) {
         LRESULT length = 0;
-        if (!target::query(combo, CB_GETLBTEXTLEN, i, 0, &length) || length < 0)
-            return false;
-        std::wstring item((size_t)length + 8, L'\0');
+        if (!target::query(combo, CB_GETLBTEXTLEN, i, 0, &length))
+            return ComboRead::NoAnswer;
+        if (length < 0)
+            return ComboRead::Changed;
+        // Room to spare: an entry replaced in between may be longer.
+        std::wstring item((size_t)length + 1024, L'\0');
         LRESULT copied = 0;
-        if (!target::query(combo, CB_GETLBTEXT, i, (LPARAM)&item[0], &copied) || copied < 0)
-            return false;
+        if (!target::query(combo, CB_GETLBTEXT, i, (LPARAM)&item[0], &copied))
+            return ComboRead::NoAnswer;
+        if (copied < 0 || (size_t)copied != (size_t)length)
+            return ComboRead::Changed;
         item.resize((size_t)copied);
         json::next(out);
         json::str(out, item);
     }
     out += "]";
-    return true;
+    return ComboRead::Done;
 }
 
 bool cmdCombo(const Words &w, const std::string &, std::string &reply)
@@ -282,9 +294,19 @@ bool cmdCombo(const Words &w, const std::string &, std::string &reply)
     if (!controlArg(w, 1, combo, reply))
         return false;
     std::string items;
+    ComboRead read = ComboRead::Changed;
+    for (int attempt = 0; attempt < 20 && read == ComboRead::Changed; attempt++) {
+        if (attempt > 0)
+            Sleep(10);
+        read = comboItems(combo, items);
+    }
     LRESULT selection = 0;
-    if (!comboItems(combo, items) || !target::query(combo, CB_GETCURSEL, 0, 0, &selection)) {
+    if (read == ComboRead::NoAnswer || !target::query(combo, CB_GETCURSEL, 0, 0, &selection)) {
         reply = "no answer";
+        return false;
+    }
+    if (read == ComboRead::Changed) {
+        reply = "the list kept changing";
         return false;
     }
     reply = "{";
