@@ -36,12 +36,22 @@ def usb_reply(letters, version="1.00"):
     return USB_READ + b" - OK! >> " + (version + letters).encode("latin-1") + b"\r\n"
 
 
-def port_holders(path):
-    """Processes other than this one with `path` open (a pty that has gone
-    reads as "/dev/pts/N (deleted)"): [(pid, command name)]."""
+def port_holders(path, prefix):
+    """Wine processes of the prefix `prefix` (program or server) with `path`
+    open (a pty that has gone reads as "/dev/pts/N (deleted)"):
+    [(pid, command name)]. Processes of other prefixes are left out: once a
+    pty is closed its number is free, and another test's simulator or
+    program may hold a new pty of the same name."""
     found = []
+    marker = b"\0WINEPREFIX=" + os.fsencode(prefix) + b"\0"
     for entry in os.listdir("/proc"):
         if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if marker not in b"\0" + f.read():
+                    continue
+        except OSError:
             continue
         try:
             fds = os.listdir("/proc/%s/fd" % entry)
@@ -154,10 +164,10 @@ class BadInputCase(VelmoraTestCase):
 
     def assertReleased(self, path):
         """No Wine process (program or server) holds the pty any more."""
-        self.assertEqual(port_holders(path), [], "the port %s is still held" % path)
+        self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [], "the port %s is still held" % path)
 
     def assertHeld(self, path):
-        names = [name for _, name in port_holders(path)]
+        names = [name for _, name in port_holders(path, self.env["WINEPREFIX"])]
         self.assertIn("velmora.exe", names)
 
     def close_program(self, program):

@@ -44,7 +44,7 @@ class PortThatCannotBeOpened(BadInputCase):
         with open(path, "rb") as f:
             self.assertEqual(f.read(), content)
         # The handle of the failed open was closed.
-        self.assertEqual(port_holders(path), [])
+        self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [])
 
     def lnx_search_then_pick(self, kind):
         path, content = self.make_target(kind)
@@ -116,7 +116,7 @@ class SixtyPorts(BadInputCase):
         path = self.sim.path("COM20")
         self.assertHeld(path)
         self.close_program(program)
-        self.assertEqual(port_holders(path), [])
+        self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [])
         self.assertPortOpens("COM20", LNX_READ, lnx_reply("TMX1AO"))
 
     def test_reader_among_the_ten_dropped(self):
@@ -141,7 +141,7 @@ class SixtyPorts(BadInputCase):
             with self.subTest(port=number):
                 port = "COM%d" % number
                 self.assertEqual(self.sim.commands(port), [LNX_READ] if number > 10 else [])
-                self.assertEqual(port_holders(self.sim.path(port)), [])
+                self.assertEqual(port_holders(self.sim.path(port), self.env["WINEPREFIX"]), [])
         self.close_program(program)
         self.assertPortOpens("COM5")
         self.assertPortOpens("COM60")
@@ -182,7 +182,7 @@ class DeviceMapNames(BadInputCase):
         self.assertEqual(self.version(), "1.00")
         path = self.sim.path("COM1234")
         self.close_program(program)
-        self.assertEqual(port_holders(path), [])
+        self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [])
         self.assertPortOpens("COM1234", LNX_READ, lnx_reply("TMX1AO"))
 
     def test_odd_names_only(self):
@@ -250,7 +250,7 @@ class UsbPortNames(BadInputCase):
             self.assertEqual(self.version(), IDLE_VERSION)
         self.close_program(program)
         if row.reader:
-            self.assertEqual(port_holders(path), [])
+            self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [])
             self.assertPortOpens(row.reader, USB_READ, usb_reply("WHDH5EM"))
 
 
@@ -292,7 +292,7 @@ class LongHardwareIds(BadInputCase):
             self.assertEqual(self.sim.received("COM7"), b"")
         path = self.sim.path("COM7")
         self.close_program(program)
-        self.assertEqual(port_holders(path), [])
+        self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [])
         self.assertPortOpens("COM7", USB_READ, usb_reply("WHDH5EM"))
 
     def test_reader_after_a_device_with_too_long_ids(self):
@@ -308,7 +308,7 @@ class LongHardwareIds(BadInputCase):
         self.assertEqual(self.port_list(), (["COM7"], "COM7", False))
         path = self.sim.path("COM7")
         self.close_program(program)
-        self.assertEqual(port_holders(path), [])
+        self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [])
 
 
 def _row_test(row):
