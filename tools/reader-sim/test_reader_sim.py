@@ -722,12 +722,30 @@ class CommandLineTest(unittest.TestCase):
 PREFIX = os.environ.get("READERSIM_TEST_PREFIX", "/tmp/readersim-prefix")
 
 
-def free_display():
-    """An X display number nobody holds, below the range tools/bench uses."""
-    for n in range(50, 90):
-        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-            return ":%d" % n
-    return None
+def start_xvfb():
+    """A private Xvfb on a display number it chooses itself (-displayfd):
+    choosing a free number first and then starting Xvfb on it races with
+    anyone else doing the same, and the loser's programs end up on the
+    winner's display. Returns (process, ":N"), or (None, None)."""
+    if shutil.which("Xvfb") is None:
+        return None, None
+    read_end, write_end = os.pipe()
+    try:
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp"],
+                                pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    finally:
+        os.close(write_end)
+    with os.fdopen(read_end, "rb") as numbers:
+        ready, _, _ = select.select([numbers], [], [], 30)
+        number = numbers.readline().strip() if ready else b""
+    if not number.isdigit():
+        xvfb.kill()
+        xvfb.wait(10)
+        return None, None
+    return xvfb, ":" + number.decode()
+
+
 SERIALCOMM = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"
 ENUM_USB = "HKLM\\System\\CurrentControlSet\\Enum\\USB"
 
@@ -880,14 +898,10 @@ class WineTest(unittest.TestCase):
             cls.env["WINELOADER"] = cls.wine
         cls.xvfb = None
         if not cls.env.get("DISPLAY"):
-            display = free_display()
+            cls.xvfb, display = start_xvfb()
             if display is None:
-                raise unittest.SkipTest("no free X display")
-            cls.xvfb = subprocess.Popen(["Xvfb", display, "-nolisten", "tcp"],
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                raise unittest.SkipTest("no X display could be started")
             cls.env["DISPLAY"] = display
-            time.sleep(0.5)
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, env=cls.env)
         if not os.path.isdir(os.path.join(PREFIX, "drive_c")):
