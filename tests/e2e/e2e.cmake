@@ -1,7 +1,20 @@
 # End-to-end tests: each tests/e2e/test_*.py module is one CTest test that
 # drives a running program under Wine through velmora-driver (harness.py).
-# They share the bench's display and serial-port map, so they run one at a
-# time and never beside the unit tests that lock the desktop.
+# Most of their time is spent waiting on the program's timers, so several
+# modules run at once, each on a bench of its own (tools/bench with
+# VELMORA_BENCH_SLOT: its own prefix, wineserver, display and serial-port
+# map). CTest hands each module a free bench: the resource "bench", one per
+# slot, listed in BUILD/benches.json (the test presets name it; without it,
+# as with a bare `ctest --test-dir`, the modules wait for each other on the
+# build's own bench).
+set(VELMORA_E2E_BENCHES 4 CACHE STRING "End-to-end modules run at once, each on its own Wine bench")
+set(bench_slots)
+foreach(slot RANGE 1 ${VELMORA_E2E_BENCHES})
+    list(APPEND bench_slots "{\"id\": \"${slot}\", \"slots\": 1}")
+endforeach()
+list(JOIN bench_slots ", " bench_slots)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/benches.json CONTENT
+     "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"bench\": [${bench_slots}]}]}\n" @ONLY)
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
     set(e2e_python ${Python3_EXECUTABLE})
@@ -25,7 +38,8 @@ foreach(module_file ${e2e_modules})
     set_tests_properties(e2e.${module} PROPERTIES
         ENVIRONMENT "VELMORA_BUILD=${CMAKE_BINARY_DIR};VELMORA_DRIVER=$<TARGET_FILE:velmora-driver>;VELMORA_SKELETON=$<TARGET_FILE:skeleton-window>;PYTHONDONTWRITEBYTECODE=1"
         FIXTURES_REQUIRED wine
-        RESOURCE_LOCK wine_desktop
+        RESOURCE_GROUPS bench:1
+        LABELS e2e
         TIMEOUT 900)
 endforeach()
 
@@ -37,4 +51,5 @@ add_test(NAME reader_sim
          WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tools/reader-sim)
 set_tests_properties(reader_sim PROPERTIES
     ENVIRONMENT "READERSIM_TEST_PREFIX=${CMAKE_BINARY_DIR}/readersim-prefix;PYTHONDONTWRITEBYTECODE=1"
+    LABELS e2e
     TIMEOUT 900)
