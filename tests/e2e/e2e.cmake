@@ -22,6 +22,11 @@ else()
     set(e2e_python python3)
 endif()
 
+# The modules take minutes, a unit test a second: started first, they run
+# beside the unit tests instead of after them (until CTest has measured
+# times of its own).
+set(e2e_cost 1000)
+
 file(GLOB e2e_modules CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/test_*.py)
 list(SORT e2e_modules)
 foreach(module_file ${e2e_modules})
@@ -40,6 +45,7 @@ foreach(module_file ${e2e_modules})
         FIXTURES_REQUIRED wine
         RESOURCE_GROUPS bench:1
         LABELS e2e
+        COST ${e2e_cost}
         TIMEOUT 900)
 endforeach()
 
@@ -52,4 +58,5 @@ add_test(NAME reader_sim
 set_tests_properties(reader_sim PROPERTIES
     ENVIRONMENT "READERSIM_TEST_PREFIX=${CMAKE_BINARY_DIR}/readersim-prefix;PYTHONDONTWRITEBYTECODE=1"
     LABELS e2e
+    COST ${e2e_cost}
     TIMEOUT 900)
