@@ -538,15 +538,7 @@ class VelmoraTestCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.workdir, True)
         self.driver = Driver(self.env)
         self.addCleanup(self._end_programs)
-        try:
-            self._sweep_processes()
-        except DriverError:
-            # A driver that ended on its very first command (seen once in
-            # many runs, before any program of the test started) says nothing
-            # about the program: start it once more.
-            self.driver.close()
-            self.driver = Driver(self.env)
-            self._sweep_processes()
+        self._sweep_processes()
         self.sim = None
         if reader_sim is not None:
             self.sim = reader_sim.ReaderSim(prefix=self.env["WINEPREFIX"], wine=self.env["WINELOADER"],
