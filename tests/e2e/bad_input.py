@@ -36,9 +36,23 @@ def usb_reply(letters, version="1.00"):
     return USB_READ + b" - OK! >> " + (version + letters).encode("latin-1") + b"\r\n"
 
 
-def port_holders(path):
-    """Processes other than this one with `path` open (a pty that has gone
-    reads as "/dev/pts/N (deleted)"): [(pid, command name)]."""
+def _in_prefix(pid, marker):
+    """Whether process pid runs with this WINEPREFIX= entry in its environment
+    (every Wine process of a bench, its wineserver included)."""
+    try:
+        with open("/proc/%s/environ" % pid, "rb") as f:
+            return marker in f.read().split(b"\0")
+    except OSError:
+        return False
+
+
+def port_holders(path, prefix=None):
+    """Processes of the bench's Wine prefix (default: this module's bench)
+    with `path` open (a pty that has gone reads as "/dev/pts/N (deleted)"):
+    [(pid, command name)]. Only that prefix's processes count: once our
+    simulator has closed a pty, its number is free for anyone on the machine
+    (another bench's simulator, another user's terminal) to open again."""
+    marker = ("WINEPREFIX=" + (prefix or harness.bench_env()["WINEPREFIX"])).encode()
     found = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit() or int(entry) == os.getpid():
@@ -52,7 +66,7 @@ def port_holders(path):
                 target = os.readlink("/proc/%s/fd/%s" % (entry, fd))
             except OSError:
                 continue
-            if target == path or target == path + " (deleted)":
+            if (target == path or target == path + " (deleted)") and _in_prefix(entry, marker):
                 try:
                     with open("/proc/%s/comm" % entry) as f:
                         name = f.read().strip()
