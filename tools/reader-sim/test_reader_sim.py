@@ -17,6 +17,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import tty
 import unittest
@@ -881,6 +882,36 @@ def find_wine():
 
 
 WINE = find_wine()
+
+
+@unittest.skipIf(shutil.which("Xvfb") is None, "Xvfb is not installed")
+class XvfbTest(unittest.TestCase):
+    """Displays started at the same moment never share a number (choosing a
+    free number first and then starting Xvfb on it let two starts pick the
+    same one, and the loser ran on the winner's display)."""
+
+    def test_displays_started_at_once_are_all_different(self):
+        started = []
+        def start():
+            started.append(start_xvfb())
+        threads = [threading.Thread(target=start) for _ in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(60)
+        try:
+            displays = [display for _, display in started]
+            self.assertEqual(len(displays), 4)
+            self.assertNotIn(None, displays)
+            self.assertEqual(len(set(displays)), 4, displays)
+            for xvfb, display in started:
+                self.assertIsNone(xvfb.poll(), "the Xvfb of %s is not running" % display)
+                self.assertTrue(os.path.exists("/tmp/.X11-unix/X" + display[1:]))
+        finally:
+            for xvfb, _ in started:
+                if xvfb is not None:
+                    xvfb.terminate()
+                    xvfb.wait(10)
 
 
 @unittest.skipIf(WINE is None, "Wine is not installed")
