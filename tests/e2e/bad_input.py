@@ -36,22 +36,26 @@ def usb_reply(letters, version="1.00"):
     return USB_READ + b" - OK! >> " + (version + letters).encode("latin-1") + b"\r\n"
 
 
-def port_holders(path, prefix):
-    """Wine processes of the prefix `prefix` (program or server) with `path`
-    open (a pty that has gone reads as "/dev/pts/N (deleted)"):
-    [(pid, command name)]. Processes of other prefixes are left out: once a
-    pty is closed its number is free, and another test's simulator or
-    program may hold a new pty of the same name."""
+def _in_prefix(pid, marker):
+    """Whether process pid runs with this WINEPREFIX= entry in its environment
+    (every Wine process of a bench, its wineserver included)."""
+    try:
+        with open("/proc/%s/environ" % pid, "rb") as f:
+            return marker in f.read().split(b"\0")
+    except OSError:
+        return False
+
+
+def port_holders(path, prefix=None):
+    """Processes of the bench's Wine prefix (default: this module's bench)
+    with `path` open (a pty that has gone reads as "/dev/pts/N (deleted)"):
+    [(pid, command name)]. Only that prefix's processes count: once our
+    simulator has closed a pty, its number is free for anyone on the machine
+    (another bench's simulator, another user's terminal) to open again."""
+    marker = ("WINEPREFIX=" + (prefix or harness.bench_env()["WINEPREFIX"])).encode()
     found = []
-    marker = b"\0WINEPREFIX=" + os.fsencode(prefix) + b"\0"
     for entry in os.listdir("/proc"):
         if not entry.isdigit() or int(entry) == os.getpid():
-            continue
-        try:
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if marker not in b"\0" + f.read():
-                    continue
-        except OSError:
             continue
         try:
             fds = os.listdir("/proc/%s/fd" % entry)
@@ -62,7 +66,7 @@ def port_holders(path, prefix):
                 target = os.readlink("/proc/%s/fd/%s" % (entry, fd))
             except OSError:
                 continue
-            if target == path or target == path + " (deleted)":
+            if (target == path or target == path + " (deleted)") and _in_prefix(entry, marker):
                 try:
                     with open("/proc/%s/comm" % entry) as f:
                         name = f.read().strip()
@@ -164,10 +168,10 @@ class BadInputCase(VelmoraTestCase):
 
     def assertReleased(self, path):
         """No Wine process (program or server) holds the pty any more."""
-        self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [], "the port %s is still held" % path)
+        self.assertEqual(port_holders(path), [], "the port %s is still held" % path)
 
     def assertHeld(self, path):
-        names = [name for _, name in port_holders(path, self.env["WINEPREFIX"])]
+        names = [name for _, name in port_holders(path)]
         self.assertIn("velmora.exe", names)
 
     def close_program(self, program):

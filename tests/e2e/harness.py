@@ -2,6 +2,9 @@
 
 Environment:
     VELMORA_BUILD     build folder (default build/windows-x64 of this tree)
+    VELMORA_BENCH_SLOT  which of the build's benches to use (tools/bench); CTest
+                      hands each module a free one (resource "bench"), so that
+                      modules run side by side; run by hand, the build's own
     VELMORA_DRIVER    velmora-driver.exe (default BUILD/tools/driver/)
     VELMORA_SKELETON  skeleton-window.exe, the stand-in (default BUILD/tools/driver/)
 
@@ -19,6 +22,7 @@ services, which would inherit any pipe and keep it open for ever. The driver
 gets pipes; the bench has started the server and its services already.
 """
 
+import fcntl
 import json
 import os
 import select
@@ -111,14 +115,37 @@ def appconfig(language="EN", tab="LNA_LNB"):
     return ("Language = %s;\r\nTabCtrl = %s;\r\n" % (language, tab)).encode("ascii")
 
 
+def _ctest_bench_slot():
+    """The bench slot CTest allocated to this test (resource "bench", see
+    e2e.cmake), or None when CTest allocated none."""
+    for i in range(int(os.environ.get("CTEST_RESOURCE_GROUP_COUNT") or 0)):
+        if os.environ.get("CTEST_RESOURCE_GROUP_%d" % i) == "bench":
+            fields = dict(f.split(":", 1) for f in os.environ.get("CTEST_RESOURCE_GROUP_%d_BENCH" % i, "").split(",")
+                          if ":" in f)
+            return fields.get("id")
+    return None
+
+
+# Everything this process starts (tools/bench included) uses the same bench.
+if "VELMORA_BENCH_SLOT" not in os.environ and _ctest_bench_slot() is not None:
+    os.environ["VELMORA_BENCH_SLOT"] = _ctest_bench_slot()
+
 _bench_env = None
+_bench_hold = None      # the bench's module lock, held until we exit
 
 
 def bench_env():
     """The bench's environment for BUILD (WINEPREFIX, WINELOADER, DISPLAY, ...)
     merged into ours; `tools/bench env` also starts the bench."""
-    global _bench_env
+    global _bench_env, _bench_hold
     if _bench_env is None:
+        # One module at a time per bench, even outside CTest's allocation
+        # (several modules started by hand share the build's own bench).
+        slot = os.environ.get("VELMORA_BENCH_SLOT")
+        folder = os.path.join(BUILD, "bench", "slot" + slot if slot else "")
+        os.makedirs(folder, exist_ok=True)
+        _bench_hold = open(os.path.join(folder, "module.lock"), "w")
+        fcntl.flock(_bench_hold, fcntl.LOCK_EX)
         out = subprocess.run([BENCH, "env", BUILD], stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
         if out.returncode != 0:
@@ -241,11 +268,24 @@ class Driver:
     reply's JSON value (None for null); an "err" reply raises DriverError."""
 
     def __init__(self, env, exe=DRIVER_EXE):
+        # Wine's complaints go to a file (never a pipe: a desktop process the
+        # driver starts would keep it open), so that a driver that ends says why.
+        self._errors = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([env["WINELOADER"], exe], env=env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=self._errors,
                                      start_new_session=True)
         self._buffer = b""
         self.log = []           # (command, reply line) of this driver, for failure reports
+
+    def _ended(self):
+        """Why the driver is gone: its exit code and the end of its stderr."""
+        try:
+            code = self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            code = None
+        self._errors.seek(0)
+        tail = self._errors.read()[-2000:].decode("utf-8", "replace").strip()
+        return "driver ended (exit code %s)%s" % (code, ": " + tail if tail else "")
 
     def call(self, *words, timeout=60):
         line = " ".join(str(w) for w in words)
@@ -270,7 +310,7 @@ class Driver:
             if ready:
                 chunk = os.read(fd, 65536)
                 if not chunk:
-                    raise DriverError("driver ended")
+                    raise DriverError(self._ended())
                 self._buffer += chunk
         line, _, self._buffer = self._buffer.partition(b"\n")
         return line.decode("utf-8")
@@ -286,7 +326,7 @@ class Driver:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait(10)
-        for stream in (self.proc.stdin, self.proc.stdout):
+        for stream in (self.proc.stdin, self.proc.stdout, self._errors):
             try:
                 stream.close()
             except OSError:
@@ -498,15 +538,7 @@ class VelmoraTestCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.workdir, True)
         self.driver = Driver(self.env)
         self.addCleanup(self._end_programs)
-        try:
-            self._sweep_processes()
-        except DriverError:
-            # A driver that ended on its very first command (seen once in
-            # many runs, before any program of the test started) says nothing
-            # about the program: start it once more.
-            self.driver.close()
-            self.driver = Driver(self.env)
-            self._sweep_processes()
+        self._sweep_processes()
         self.sim = None
         if reader_sim is not None:
             self.sim = reader_sim.ReaderSim(prefix=self.env["WINEPREFIX"], wine=self.env["WINELOADER"],

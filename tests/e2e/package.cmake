@@ -16,7 +16,8 @@ add_test(NAME e2e.test_package
 set_tests_properties(e2e.test_package PROPERTIES
     ENVIRONMENT "VELMORA_BUILD=${CMAKE_BINARY_DIR};VELMORA_DRIVER=$<TARGET_FILE:velmora-driver>;VELMORA_PACKAGE_PROBE=$<TARGET_FILE:package-probe>;PYTHONDONTWRITEBYTECODE=1"
     FIXTURES_REQUIRED wine
-    RESOURCE_LOCK wine_desktop
+    RESOURCE_GROUPS bench:1
     SKIP_RETURN_CODE 77
     TIMEOUT 600
-    LABELS package)
+    COST 1020
+    LABELS "e2e;package")

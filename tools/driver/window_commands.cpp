@@ -23,6 +23,36 @@ static bool waitFor(long long timeoutMs, Cond cond)
     }
 }
 
+static BOOL CALLBACK childHasNothingToPaint(HWND child, LPARAM clean)
+{
+    if (!GetUpdateRect(child, nullptr, FALSE))
+        return TRUE;
+    *(bool *)clean = false;
+    return FALSE;
+}
+
+// True when neither the window nor any of its children waits for a paint.
+static bool nothingToPaint(HWND window)
+{
+    if (GetUpdateRect(window, nullptr, FALSE))
+        return false;
+    bool clean = true;
+    EnumChildWindows(window, childHasNothingToPaint, (LPARAM)&clean);
+    return clean;
+}
+
+// Shown is not painted: on a loaded machine the first paint can come well
+// after the window is visible, and pixels read before it are the screen's.
+// Once no update region is left, a message sent through the program's queue
+// returns only after the paint that validated the last one has ended.
+static bool waitPainted(HWND window, long long timeoutMs)
+{
+    if (!waitFor(timeoutMs, [&] { return nothingToPaint(window); }))
+        return false;
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 3000, &ignored) != 0;
+}
+
 static bool controlArg(const Words &w, size_t index, HWND &control, std::string &reply)
 {
     if (!needAttached(reply))
@@ -71,6 +101,10 @@ bool cmdAttach(const Words &w, const std::string &rest, std::string &reply)
     }
     if (!target::attach(found, exe)) {
         reply = "cannot attach";
+        return false;
+    }
+    if (!waitPainted(found, timeout)) {
+        reply = "main window not painted";
         return false;
     }
     reply = "{";

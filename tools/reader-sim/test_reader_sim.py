@@ -17,6 +17,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import tty
 import unittest
@@ -722,12 +723,30 @@ class CommandLineTest(unittest.TestCase):
 PREFIX = os.environ.get("READERSIM_TEST_PREFIX", "/tmp/readersim-prefix")
 
 
-def free_display():
-    """An X display number nobody holds, below the range tools/bench uses."""
-    for n in range(50, 90):
-        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-            return ":%d" % n
-    return None
+def start_xvfb():
+    """A private Xvfb on a display number it chooses itself (-displayfd):
+    choosing a free number first and then starting Xvfb on it races with
+    anyone else doing the same, and the loser's programs end up on the
+    winner's display. Returns (process, ":N"), or (None, None)."""
+    if shutil.which("Xvfb") is None:
+        return None, None
+    read_end, write_end = os.pipe()
+    try:
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp"],
+                                pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    finally:
+        os.close(write_end)
+    with os.fdopen(read_end, "rb") as numbers:
+        ready, _, _ = select.select([numbers], [], [], 30)
+        number = numbers.readline().strip() if ready else b""
+    if not number.isdigit():
+        xvfb.kill()
+        xvfb.wait(10)
+        return None, None
+    return xvfb, ":" + number.decode()
+
+
 SERIALCOMM = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"
 ENUM_USB = "HKLM\\System\\CurrentControlSet\\Enum\\USB"
 
@@ -865,6 +884,36 @@ def find_wine():
 WINE = find_wine()
 
 
+@unittest.skipIf(shutil.which("Xvfb") is None, "Xvfb is not installed")
+class XvfbTest(unittest.TestCase):
+    """Displays started at the same moment never share a number (choosing a
+    free number first and then starting Xvfb on it let two starts pick the
+    same one, and the loser ran on the winner's display)."""
+
+    def test_displays_started_at_once_are_all_different(self):
+        started = []
+        def start():
+            started.append(start_xvfb())
+        threads = [threading.Thread(target=start) for _ in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(60)
+        try:
+            displays = [display for _, display in started]
+            self.assertEqual(len(displays), 4)
+            self.assertNotIn(None, displays)
+            self.assertEqual(len(set(displays)), 4, displays)
+            for xvfb, display in started:
+                self.assertIsNone(xvfb.poll(), "the Xvfb of %s is not running" % display)
+                self.assertTrue(os.path.exists("/tmp/.X11-unix/X" + display[1:]))
+        finally:
+            for xvfb, _ in started:
+                if xvfb is not None:
+                    xvfb.terminate()
+                    xvfb.wait(10)
+
+
 @unittest.skipIf(WINE is None, "Wine is not installed")
 class WineTest(unittest.TestCase):
     """The registry and the links against a real prefix. The server is kept
@@ -880,14 +929,10 @@ class WineTest(unittest.TestCase):
             cls.env["WINELOADER"] = cls.wine
         cls.xvfb = None
         if not cls.env.get("DISPLAY"):
-            display = free_display()
+            cls.xvfb, display = start_xvfb()
             if display is None:
-                raise unittest.SkipTest("no free X display")
-            cls.xvfb = subprocess.Popen(["Xvfb", display, "-nolisten", "tcp"],
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                raise unittest.SkipTest("no X display could be started")
             cls.env["DISPLAY"] = display
-            time.sleep(0.5)
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, env=cls.env)
         if not os.path.isdir(os.path.join(PREFIX, "drive_c")):
