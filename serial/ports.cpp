@@ -339,10 +339,18 @@ bool findUsbReaderPort(char *portName,
                                                nullptr))
             continue;
 
-        // A device key that cannot be opened ends the search.
+        // Only the reader's own device is looked at further: any other may
+        // have no device key at all (one without a driver is common), and
+        // must not hide a reader enumerated after it.
+        char firstId[HardwareIdUnits + 1];
+        narrowText(hardwareIds, HardwareIdUnits, firstId);
+        if (std::strncmp(upperId, firstId, HardwareIdCompared) != 0 &&
+            std::strncmp(mixedId, firstId, HardwareIdCompared) != 0)
+            continue;
+
         HKEY deviceKey = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
         if (deviceKey == INVALID_HANDLE_VALUE)
-            break;
+            continue;
 
         // One unit more than the query may fill, so an unterminated value
         // still ends inside the buffer.
@@ -359,15 +367,10 @@ bool findUsbReaderPort(char *portName,
             continue;
         }
 
-        char firstId[HardwareIdUnits + 1];
-        narrowText(hardwareIds, HardwareIdUnits, firstId);
-        if (std::strncmp(upperId, firstId, HardwareIdCompared) == 0 ||
-            std::strncmp(mixedId, firstId, HardwareIdCompared) == 0) {
-            // The last matching device wins, so the loop goes on.
-            static_assert(PortNameUnits < PortNameCapacity, "a PortName value fits a port name buffer");
-            narrowText(port, PortNameUnits, portName);
-            found = true;
-        }
+        // The last matching device wins, so the loop goes on.
+        static_assert(PortNameUnits < PortNameCapacity, "a PortName value fits a port name buffer");
+        narrowText(port, PortNameUnits, portName);
+        found = true;
         RegCloseKey(deviceKey);
     }
 

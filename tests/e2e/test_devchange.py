@@ -27,6 +27,11 @@ NO_PORTS = "No COM ports found in the system!"
 LNX_NOT_FOUND = "Tarvik-LNA_LNB not found!"
 SELECT_PORT_HINT = "If you are sure that the reader is connected to the PC,\nselect a COM port from the list!"
 USB_FOUND = "Tarvik-USB reader found!\n\r->[%s]"
+# A USB device with no driver installed: a hardware id and a class, but no
+# device key, and enumerated before the reader.
+NO_DRIVER_DEVICE = {"port_name": None, "enumerator": "VID_0001&PID_0001", "instance": "NoDriver",
+                    "hardware_ids": ["USB\\VID_0001&PID_0001&REV_0100", "USB\\VID_0001&PID_0001"],
+                    "class_guid": "{36fc9e60-c465-11cf-8056-444553540000}", "device_params": False}
 
 SEARCH_LNX = "Search for Tarvik-LNA_LNB reader"
 SEARCH_USB = "Search for Tarvik-USB reader"
@@ -365,6 +370,8 @@ class NoPortOpen(DeviceChangeCase):
                     self.wait_refresh_only(items)
 
     def test_usb_tab_only_the_reader_starts_a_search(self):
+        self.addCleanup(self.sim.apply)
+        self.addCleanup(self.sim.clear_usb_devices, NO_DRIVER_DEVICE["enumerator"])
         self.start_with("EN", "USB_USB")
         self.expect_boxes([(NO_PORTS, WARNING)])
         self.driver.wait_enabled()
@@ -374,6 +381,8 @@ class NoPortOpen(DeviceChangeCase):
             ("a serial adapter", lambda: self.sim.add_port("COM4", "silent"), ["COM4"]),
             ("another USB device", lambda: self.sim.add_port("COM5", "silent", usb=other_usb), ["COM4", "COM5"]),
             ("a port removed", lambda: self.sim.remove_port("COM4", apply=False), ["COM5"]),
+            # Enumerated before the reader, it must not hide it below.
+            ("a USB device without a driver", lambda: self.sim.add_usb_device(**NO_DRIVER_DEVICE), ["COM5"]),
         ]
         for name, change, items in steps:
             with self.subTest(step=name):

@@ -15,7 +15,9 @@ from reader_flow import (ERROR, HINT, LNX_NOT_FOUND, LNX_READ, LNX_TAB, NO_PORTS
 
 UPPER_ID = "USB\\VID_2E3C&PID_5750&REV_0200"
 # Devices of other makers, enumerated before and after the reader.
-OTHER_ENUMERATORS = ["VID_0000&PID_0000", "VID_FFFF&PID_0000"]
+OTHER_ENUMERATORS = ["VID_0000&PID_0000", "VID_0001&PID_0001", "VID_FFFF&PID_0000"]
+# The class of USB devices that have no driver of their own class.
+USB_CLASS_GUID = "{36fc9e60-c465-11cf-8056-444553540000}"
 
 
 def devmap_name(position):
@@ -179,7 +181,14 @@ class UsbReaderPort(ReaderTestCase):
          "COM1000"),
         ("device key that cannot be opened first",
          [dict(port_name="COM3", enumerator="VID_0000&PID_0000", instance="Broken", device_params=False),
-          dict(port_name="COM7")], None),
+          dict(port_name="COM7")], "COM7"),
+        # A device without a driver has a hardware id and a class but no
+        # device key; enumerated before the reader, it must not hide it.
+        ("device without a driver first",
+         [dict(port_name=None, enumerator="VID_0001&PID_0001", instance="NoDriver",
+               hardware_ids=["USB\\VID_0001&PID_0001&REV_0100", "USB\\VID_0001&PID_0001"],
+               class_guid=USB_CLASS_GUID, device_params=False),
+          dict(port_name="COM7")], "COM7"),
         ("device key that cannot be opened last",
          [dict(port_name="COM3", enumerator="VID_FFFF&PID_0000", instance="Broken", device_params=False),
           dict(port_name="COM7")], "COM7"),

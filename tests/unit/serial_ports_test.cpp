@@ -407,7 +407,9 @@ TEST_F(PortDiscovery, FindUsbReaderPort)
          true, "COM7"},
         {"device key missing before the reader",
          {{L"VID_0001&PID_0001", L"A", {"USB\\VID_0001&PID_0001"}, false, nullptr, REG_SZ}, reader(L"A", L"COM7")},
-         false, "unchanged"},
+         true, "COM7"},
+        {"reader's id on a device without a device key, before the reader",
+         {{L"VID_2E3C&PID_5750", L"A", {ReaderId}, false, nullptr, REG_SZ}, reader(L"B", L"COM7")}, true, "COM7"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
