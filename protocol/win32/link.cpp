@@ -11,6 +11,7 @@
 #include "prefs/texts.h"
 #include "protocol/win32/panel_settings.h"
 #include "serial/channel.h"
+#include "serial/portnumber.h"
 #include "ui/messages.h"
 #include "ui/panel.h"
 
@@ -26,9 +27,6 @@ constexpr UINT ReplyWaitPeriodMs = 500;
 constexpr int SearchTicks = 100;
 constexpr int ReplyWaitTicks = 2;
 
-// sortPortList keeps at most this many entries, so the limit and the end of
-// a freshly sorted list coincide.
-constexpr int MaxSearchedPorts = 50;
 // Time a Lnx reader needs to answer before its reply is read during a search.
 constexpr DWORD ProbeReplyDelayMs = 65;
 
@@ -91,6 +89,44 @@ bool takePortListEntry(HWND list, int index)
     std::memcpy(linkState.currentPort, name, sizeof name);
     linkState.currentPortIndex = index;
     return true;
+}
+
+// Position of the first listed port whose number is above `number`, or -1.
+// The list is sorted, so that is where a search goes on after a port.
+int firstPortAfter(HWND list, int number)
+{
+    int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    for (int position = 0; position < count; position++) {
+        char name[PortNameCapacity];
+        if (getPortListText(list, position, name, PortNameCapacity) && name[0] != '\0' &&
+            parsePortNumber(name) > number)
+            return position;
+    }
+    return -1;
+}
+
+// Tries the Lnx read command on currentPort. True when a reader with our
+// firmware answered; otherwise the link is left reset.
+bool probeLnxReader(HWND list)
+{
+    if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate))
+        return false;
+    linkState.portOpen = true;
+    EnableWindow(list, FALSE);
+    linkState.probing = true;
+
+    if (!SerialChannel::write(readCommand(ReaderType::Lnx), ReadCommandLength)) {
+        resetLink();
+        return false;
+    }
+    Sleep(ProbeReplyDelayMs);
+    if (receiveReply() == ReplyKind::SettingsReply && linkState.firmwareSupported) {
+        linkState.portChosen = true;
+        linkState.probing = false;
+        return true;
+    }
+    resetLink();
+    return false;
 }
 
 void startSearchWait()
@@ -216,37 +252,20 @@ void runSearch()
 void searchLnxReader(HWND list)
 {
     EnableWindow(mainWindow, FALSE);
-    // Read once: every failed port refills the list, and the loop goes on at
-    // the next position of the refilled list.
-    int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    // Every failed port resets the link, which refills the list from the
+    // device map, where ports may have come or gone meanwhile. The search
+    // goes on with the first listed port numbered above the one just tried,
+    // so a port that vanished does not make it skip the next one, and no
+    // port is tried twice.
     bool found = false;
-    for (int i = 0; i < count && i < MaxSearchedPorts; i++) {
-        // Ports that vanished during the search shorten the refilled list;
-        // past its end there is nothing left to try. The empty entry that
-        // stands for "no ports" is no port either.
-        if (!takePortListEntry(list, i))
-            break;
-        if (linkState.currentPort[0] == '\0')
-            continue;
-
-        if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate))
-            continue;
-        linkState.portOpen = true;
-        EnableWindow(list, FALSE);
-        linkState.probing = true;
-
-        if (!SerialChannel::write(readCommand(ReaderType::Lnx), ReadCommandLength)) {
-            resetLink();
-            continue;
-        }
-        Sleep(ProbeReplyDelayMs);
-        if (receiveReply() == ReplyKind::SettingsReply && linkState.firmwareSupported) {
-            linkState.portChosen = true;
-            linkState.probing = false;
+    for (int i = 0; i >= 0 && takePortListEntry(list, i);) {
+        int tried = parsePortNumber(linkState.currentPort);
+        // The empty entry that stands for "no ports" is no port.
+        if (linkState.currentPort[0] != '\0' && probeLnxReader(list)) {
             found = true;
             break;
         }
-        resetLink();
+        i = firstPortAfter(list, tried);
     }
 
     if (!found) {

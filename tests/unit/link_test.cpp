@@ -793,18 +793,67 @@ TEST_F(Link, LnxSearchAfterAFailedPickReportsTheFirstSilentReader)
                                                  {L"Tarvik-LNA_LNB reader found!\n\r->[COM2]", IDI_MSG_SUCCESS}}));
 }
 
-TEST_F(Link, LnxSearchTriesAtMostFiftyPorts)
+TEST_F(Link, LnxSearchTriesEveryPort)
 {
     std::vector<std::string> ports;
-    for (int n = 1; n <= 55; n++) {
+    for (int n = 1; n <= 60; n++) {
         ports.push_back("COM" + std::to_string(n));
         fakePorts[ports.back()].opens = false;
     }
     setPorts(ports);
     BoxRecorder recorder;
     runSearch();
-    EXPECT_EQ(channelLog.size(), 50u);
+    std::vector<std::string> opened;
+    for (const std::string &port : ports)
+        opened.push_back("open " + port);
+    EXPECT_EQ(channelLog, opened);
     EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
+}
+
+// Ports that come and go during a search change the list each reset
+// refills; the search goes on with the first listed port numbered above the
+// one it has just tried, whatever position that port now has.
+TEST_F(Link, LnxSearchGoesOnAfterThePortJustTried)
+{
+    const struct {
+        const char *name;
+        std::vector<std::string> vanish;  // while COM1 is probed
+        std::vector<std::string> appear;
+        std::vector<std::string> opened;
+    } cases[] = {
+        {"the probed port", {"COM1"}, {}, {"open COM1", "open COM3", "open COM5"}},
+        {"the probed port and the next", {"COM1", "COM3"}, {}, {"open COM1", "open COM5"}},
+        {"a new port before the probed one", {}, {"COM0"}, {"open COM1", "open COM3", "open COM5"}},
+        {"a new port after the probed one", {"COM1"}, {"COM2"}, {"open COM1", "open COM2", "open COM3",
+                                                                 "open COM5"}},
+        {"the probed port back under a lower number", {"COM1"}, {"COM0"}, {"open COM1", "open COM3",
+                                                                           "open COM5"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        restartOn(ReaderType::Lnx);
+        setPorts({"COM1", "COM3", "COM5"});
+        for (const char *port : {"COM0", "COM1", "COM2", "COM3", "COM5"})
+            fakePorts[port] = {};  // all silent
+        onFakeWrite = [&](const std::string &port) {
+            if (port != "COM1")
+                return;
+            for (const std::string &gone : c.vanish)
+                removeSerialPort(gone);
+            for (const std::string &added : c.appear)
+                addSerialPort(added);
+        };
+        BoxRecorder recorder;
+        runSearch();
+
+        std::vector<std::string> opened;
+        for (const std::string &entry : channelLog)
+            if (entry.compare(0, 5, "open ") == 0)
+                opened.push_back(entry);
+        EXPECT_EQ(opened, c.opened);
+        EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
+        onFakeWrite = nullptr;
+    }
 }
 
 // Ports that vanish during a search shorten the list that each reset
