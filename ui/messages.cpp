@@ -12,8 +12,12 @@
 #include "prefs/texts.h"
 
 HWND progressPopup;
+int progressTicks;
 
 namespace {
+
+// The timer of the wait in progress; 0 when none is.
+UINT_PTR runningWait;
 
 // The user's default language: it sets the language of the OK button.
 constexpr DWORD BoxLanguage = 0x0400;
@@ -93,10 +97,9 @@ void startProgress(TimerId timerId, UINT periodMs)
     const wchar_t *title = TextTable[readerType == ReaderType::Usb ? kind->usbTitle : kind->lnxTitle];
 
     registerProgressClass();
-    // A popup whose wait was cut short would otherwise stay on the screen
-    // for good, its handle lost.
-    if (isProgressPopup(progressPopup))
-        DestroyWindow(progressPopup);
+    // One wait at a time: the one in progress ends here, timer and popup,
+    // so its tick cannot run its work on what the new one is doing.
+    endProgress();
     progressPopup = CreateWindowExW(0, PROGRESS_CLASSW, title, PopupStyle, screenWidth / 2 - PopupHalfWidth,
                                     screenHeight / 2 - PopupHalfHeight, PopupWidth, PopupHeight, mainWindow,
                                     nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -106,6 +109,27 @@ void startProgress(TimerId timerId, UINT periodMs)
 
     EnableWindow(mainWindow, FALSE);
     SetTimer(mainWindow, static_cast<UINT_PTR>(timerId), periodMs, nullptr);
+    runningWait = static_cast<UINT_PTR>(timerId);
+}
+
+bool isProgressRunning(TimerId timerId)
+{
+    return runningWait != 0 && runningWait == static_cast<UINT_PTR>(timerId);
+}
+
+bool endProgress()
+{
+    bool wasRunning = runningWait != 0;
+    if (wasRunning)
+        KillTimer(mainWindow, runningWait);
+    runningWait = 0;
+    // Also a popup left without its timer would otherwise stay on the
+    // screen for good, its handle lost.
+    if (isProgressPopup(progressPopup))
+        DestroyWindow(progressPopup);
+    progressPopup = nullptr;
+    progressTicks = 0;
+    return wasRunning;
 }
 
 void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)

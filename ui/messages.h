@@ -22,17 +22,29 @@ enum class TimerId : UINT_PTR {
     DeviceChange = 4,  // 2000 ms one-shot after a device-tree change
 };
 
-// The popup shown now; written by startProgress, stepped and destroyed by
-// the tick handling of the reader transactions.
+// The popup shown now; written by startProgress, stepped by the tick
+// handling of the reader transactions, destroyed by endProgress.
 extern HWND progressPopup;
+
+// Ticks of the wait in progress, counted by the tick handling of the reader
+// transactions; back to 0 whenever a wait starts or ends.
+extern int progressTicks;
 
 // Modal box with one OK button (flags 0) and the given picture.
 int showMessage(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags, MsgIcon icon);
 
 // Shows the progress popup for timers Search, Read and Write, disables
-// mainWindow and starts the timer. Any other id does nothing. A popup still
-// shown from an earlier call is destroyed first, so only one is ever shown.
+// mainWindow and starts the timer. Any other id does nothing. A wait still
+// in progress is ended first, so only one ever runs.
 void startProgress(TimerId timerId, UINT periodMs);
+
+// Whether the wait in progress is the one of this timer.
+bool isProgressRunning(TimerId timerId);
+
+// Ends the wait in progress: kills its timer, destroys its popup and clears
+// the tick count. The main window is left as it is. False when no wait was
+// in progress.
+bool endProgress();
 
 // Bounded formatting for every composed message; the result is always
 // terminated, and cut short rather than overflowing. Wide texts go in with

@@ -16,7 +16,6 @@
 #include "ui/panel.h"
 
 LinkState linkState;
-int progressTicks;
 
 namespace {
 
@@ -156,6 +155,10 @@ void showReadSettings(const unsigned char *payload)
 
 void resetLink()
 {
+    // A wait still running belongs to the link being reset: its tick would
+    // read a closed port. Ended here, it cannot enable the window either.
+    if (endProgress())
+        EnableWindow(mainWindow, TRUE);
     if (linkState.portOpen) {
         linkState.portOpen = false;
         SerialChannel::close();
@@ -305,20 +308,17 @@ void onProgressTimer(UINT_PTR timerId)
     default: return;
     }
 
+    // A tick already queued when its wait was ended or replaced.
+    if (!isProgressRunning(static_cast<TimerId>(timerId)))
+        return;
     SendMessageW(progressPopup, PBM_STEPIT, 0, 0);
-    // Two waits can overlap (a command during the read that follows a Usb
-    // search) and both count here; "reached" rather than "equal" keeps the
-    // count of one from stepping past the end of the other for good.
     if (progressTicks + 1 < lastTick) {
         progressTicks++;
         return;
     }
     // The timer and the popup go before the work: the work shows modal boxes,
     // whose message loops would otherwise deliver further ticks.
-    progressTicks = 0;
-    KillTimer(mainWindow, timerId);
-    DestroyWindow(progressPopup);
-    progressPopup = nullptr;
+    endProgress();
     if (static_cast<TimerId>(timerId) == TimerId::Search)
         runSearch();
     else

@@ -679,21 +679,70 @@ TEST_F(Link, SearchRunsOnTheHundredthTick)
     EXPECT_TRUE(IsWindowEnabled(mainWindow));
 }
 
-TEST_F(Link, OverlappingWaitsCannotLeaveTheSearchRunningForever)
+// One wait owns the link at a time: a new wait or a reset ends the one in
+// progress, its timer, its popup and its count, and a tick of the ended
+// wait that was already queued does nothing.
+TEST_F(Link, StartingAWaitEndsTheOneInProgress)
 {
-    // A read tick that lands while a search has counted to 99 pushes the
-    // shared count to 100; the search must still end on its next tick.
-    onSearchCommand();
-    BoxRecorder recorder;
-    progressTicks = 99;
+    fakePorts["COM3"].reply = LnxSettingsReply;
+    openPort("COM3");
+    onReadCommand();
+    HWND readPopup = progressPopup;
     onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+    ASSERT_EQ(progressTicks, 1);
+
+    onWriteCommand();
+    EXPECT_FALSE(IsWindow(readPopup));
+    EXPECT_NE(progressPopup, nullptr);
     EXPECT_EQ(progressTicks, 0);
-    onSearchCommand();
-    progressTicks = 100;
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    EXPECT_FALSE(isTimerRunning(TimerId::Read));
+    EXPECT_TRUE(isTimerRunning(TimerId::Write));
+
+    BoxRecorder recorder;
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));  // already queued
     EXPECT_EQ(progressTicks, 0);
-    EXPECT_FALSE(isTimerRunning(TimerId::Search));
+    EXPECT_TRUE(recorder.boxes().empty());
+    EXPECT_EQ(channelLog, (std::vector<std::string>{"write COM3 AT+READS_LNX", "write COM3 AT+TMX1AO"}));
+
+    // The write's own wait still needs its two ticks.
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+    EXPECT_TRUE(recorder.boxes().empty());
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+    EXPECT_EQ(recorder.boxes().size(), 1u);
+    EXPECT_FALSE(isTimerRunning(TimerId::Write));
     EXPECT_TRUE(IsWindowEnabled(mainWindow));
+}
+
+TEST_F(Link, ResetEndsTheWaitInProgress)
+{
+    for (TimerId wait : {TimerId::Search, TimerId::Read, TimerId::Write}) {
+        SCOPED_TRACE(static_cast<int>(wait));
+        restartOn(ReaderType::Lnx);
+        fakePorts["COM3"].reply = LnxSettingsReply;
+        openPort("COM3");
+        if (wait == TimerId::Search)
+            startProgress(TimerId::Search, 10);
+        else if (wait == TimerId::Read)
+            onReadCommand();
+        else
+            onWriteCommand();
+        HWND popup = progressPopup;
+        onProgressTimer(static_cast<UINT_PTR>(wait));
+        ASSERT_FALSE(IsWindowEnabled(mainWindow));
+
+        resetLink();
+        EXPECT_FALSE(isTimerRunning(wait));
+        EXPECT_FALSE(IsWindow(popup));
+        EXPECT_EQ(progressPopup, nullptr);
+        EXPECT_EQ(progressTicks, 0);
+        EXPECT_TRUE(IsWindowEnabled(mainWindow));  // nothing else will enable it
+
+        BoxRecorder recorder;
+        for (int tick = 0; tick < 100; tick++)
+            onProgressTimer(static_cast<UINT_PTR>(wait));
+        EXPECT_TRUE(recorder.boxes().empty());
+        EXPECT_EQ(channelLog.back(), "close COM3");
+    }
 }
 
 TEST_F(Link, OtherTimersAreNotCounted)
@@ -994,6 +1043,48 @@ TEST_F(Link, UsbSearchFindsTheReaderAndReadsItWithTheWindowEnabled)
     EXPECT_TRUE(recorder.boxes().empty());
     EXPECT_FALSE(linkState.portOpen);
     EXPECT_TRUE(IsWindowEnabled(portList));
+}
+
+TEST_F(Link, SearchDuringTheUsbReadWaitEndsThatWait)
+{
+    restartOn(ReaderType::Usb);
+    UsbReaderDevice reader(L"COM7");
+    char probe[PortNameCapacity] = "";
+    if (!findUsbReaderPort(probe, "2E3C", "5750", "0200", "2e3c", "5750", "0200"))
+        GTEST_SKIP() << "this Wine does not list the simulated USB device";
+
+    setPorts({"COM7"});
+    fakePorts["COM7"].reply = UsbSettingsReply;
+    onSearchCommand();
+    BoxRecorder recorder;
+    for (int tick = 1; tick <= 100; tick++)
+        onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    ASSERT_TRUE(isTimerRunning(TimerId::Read));
+    ASSERT_TRUE(IsWindowEnabled(mainWindow));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+
+    // SEARCH in that second: the read wait is over, its ticks do nothing.
+    onSearchCommand();
+    EXPECT_FALSE(isTimerRunning(TimerId::Read));
+    EXPECT_TRUE(isTimerRunning(TimerId::Search));
+    EXPECT_EQ(progressTicks, 0);
+    for (int tick = 1; tick <= 99; tick++) {
+        onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+        onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    }
+    EXPECT_EQ(progressTicks, 99);
+    EXPECT_EQ(channelLog, (std::vector<std::string>{"open COM7", "write COM7 AT+READS_USB", "close COM7"}));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+
+    const Box found = {L"Tarvik-USB reader found!\n\r->[COM7]", IDI_MSG_SUCCESS};
+    EXPECT_EQ(shown(recorder), (std::vector<Box>{found, found, SettingsRead}));
+    EXPECT_EQ(channelLog, (std::vector<std::string>{"open COM7", "write COM7 AT+READS_USB", "close COM7",
+                                                    "open COM7", "write COM7 AT+READS_USB", "read COM7"}));
+    EXPECT_TRUE(linkState.portOpen);
+    EXPECT_EQ(progressPopup, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(mainWindow));
 }
 
 TEST_F(Link, SilenceAfterALnxSearchOffersThePortsAgain)
