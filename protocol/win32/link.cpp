@@ -341,8 +341,11 @@ void onPortListCommand(WORD notificationCode)
     std::memcpy(linkState.currentPort, name, sizeof name);
     linkState.currentPortIndex = index;
     openAndRead();
-    // Also after a failed open: the next silent reader is then reported.
-    linkState.portChosen = true;
+    // A port that did not open (or took no command) is no choice: the link
+    // stays as if nothing had been picked, and a later search is an
+    // ordinary one.
+    if (linkState.portOpen)
+        linkState.portChosen = true;
 }
 
 void onSearchCommand()

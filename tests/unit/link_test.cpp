@@ -470,7 +470,7 @@ TEST_F(Link, PickedPortIsOpenedAndReadAndCountsAsChosen)
     EXPECT_TRUE(isTimerRunning(TimerId::Read));
 }
 
-TEST_F(Link, PickedPortThatWillNotOpenIsReportedAndStillChosen)
+TEST_F(Link, PickedPortThatWillNotOpenIsReportedAndNotChosen)
 {
     setPorts({"COM2", "COM5"});
     refreshPortList();
@@ -482,7 +482,7 @@ TEST_F(Link, PickedPortThatWillNotOpenIsReportedAndStillChosen)
     EXPECT_EQ(shown(recorder), (std::vector<Box>{{L"Error opening [COM5]!", IDI_MSG_ERROR}}));
     EXPECT_EQ(channelLog, std::vector<std::string>{"open COM5"});
     EXPECT_FALSE(linkState.portOpen);
-    EXPECT_TRUE(linkState.portChosen);
+    EXPECT_FALSE(linkState.portChosen);  // as if nothing had been picked
     EXPECT_TRUE(IsWindowEnabled(portList));
     EXPECT_EQ(selectedEntry(), 0);  // refilled
     EXPECT_EQ(progressPopup, nullptr);
@@ -830,16 +830,29 @@ TEST_F(Link, LnxSearchReportsAWriteAcknowledgementAndGoesOn)
     EXPECT_STREQ(linkState.currentPort, "COM2");
 }
 
-TEST_F(Link, LnxSearchAfterAFailedPickReportsTheFirstSilentReader)
+TEST_F(Link, SearchAfterAFailedPickIsAnOrdinaryOne)
 {
-    setPorts({"COM1", "COM2"});
-    fakePorts["COM1"] = {};
-    fakePorts["COM2"].reply = LnxSettingsReply;
-    linkState.portChosen = true;  // left by a pick whose open failed
-    BoxRecorder recorder;
-    runSearch();
-    EXPECT_EQ(shown(recorder), (std::vector<Box>{NoReply, SettingsRead,
-                                                 {L"Tarvik-LNA_LNB reader found!\n\r->[COM2]", IDI_MSG_SUCCESS}}));
+    for (auto command : {onReadCommand, onWriteCommand}) {
+        restartOn(ReaderType::Lnx);
+        setPorts({"COM1", "COM2", "COM5"});
+        refreshPortList();
+        fakePorts["COM1"] = {};  // silent
+        fakePorts["COM2"].reply = LnxSettingsReply;
+        fakePorts["COM5"].opens = false;
+        SendMessageW(portList, CB_SETCURSEL, 2, 0);
+        BoxRecorder recorder;
+        onPortListCommand(CBN_SELCHANGE);
+        command();
+        for (int tick = 1; tick <= 100; tick++)
+            onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+        // The silent COM1 passes without a box, as in any search.
+        EXPECT_EQ(shown(recorder), (std::vector<Box>{{L"Error opening [COM5]!", IDI_MSG_ERROR}, SettingsRead,
+                                                     {L"Tarvik-LNA_LNB reader found!\n\r->[COM2]",
+                                                      IDI_MSG_SUCCESS}}));
+        EXPECT_EQ(channelLog, (std::vector<std::string>{"open COM5", "open COM1", "write COM1 AT+READS_LNX",
+                                                        "read COM1", "close COM1", "open COM2",
+                                                        "write COM2 AT+READS_LNX", "read COM2"}));
+    }
 }
 
 TEST_F(Link, LnxSearchTriesEveryPort)
