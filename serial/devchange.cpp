@@ -105,7 +105,7 @@ void lookForNewPort()
 void lookForUsbReader()
 {
     refreshPortList();
-    if (findUsbReaderPort(linkState.currentPort, "2E3C", "5750", "0200", "2e3c", "5750", "0200"))
+    if (findTarvikUsbPort(linkState.currentPort))
         startSearch();
 }
 

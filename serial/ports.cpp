@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "protocol/usb_ids.h"
 #include "serial/portnumber.h"
 #include "ui/panel.h"
 
@@ -376,4 +377,10 @@ bool findUsbReaderPort(char *portName,
 
     SetupDiDestroyDeviceInfoList(devices);
     return found;
+}
+
+bool findTarvikUsbPort(char *portName)
+{
+    return findUsbReaderPort(portName, TarvikUsbVendorUpper, TarvikUsbProductUpper, TarvikUsbRevisionUpper,
+                             TarvikUsbVendorMixed, TarvikUsbProductMixed, TarvikUsbRevisionMixed);
 }

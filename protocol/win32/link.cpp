@@ -31,14 +31,6 @@ constexpr DWORD ProbeReplyDelayMs = 65;
 
 constexpr wchar_t IdleVersionText[] = L"x.xx";
 
-// The Tarvik-USB reader's USB ids, in both spellings Windows may report.
-const char UsbVendorUpper[] = "2E3C";
-const char UsbProductUpper[] = "5750";
-const char UsbRevisionUpper[] = "0200";
-const char UsbVendorMixed[] = "2e3c";
-const char UsbProductMixed[] = "5750";
-const char UsbRevisionMixed[] = "0200";
-
 void tell(TextId text, MsgIcon icon)
 {
     showMessage(mainWindow, TextTable[text], TextTable[TxtMessageCaption], 0, icon);
@@ -286,8 +278,7 @@ void searchLnxReader(HWND list)
 
 void searchUsbReader()
 {
-    if (!findUsbReaderPort(linkState.currentPort, UsbVendorUpper, UsbProductUpper, UsbRevisionUpper,
-                           UsbVendorMixed, UsbProductMixed, UsbRevisionMixed)) {
+    if (!findTarvikUsbPort(linkState.currentPort)) {
         tell(TxtUsbNotFound, MsgIcon::Error);
         tell(TxtSelectPortHint, MsgIcon::Hint);
         return;

@@ -1018,7 +1018,7 @@ TEST_F(Link, UsbSearchFindsTheReaderAndReadsItWithTheWindowEnabled)
     restartOn(ReaderType::Usb);
     UsbReaderDevice reader(L"COM7");
     char probe[PortNameCapacity] = "";
-    if (!findUsbReaderPort(probe, "2E3C", "5750", "0200", "2e3c", "5750", "0200"))
+    if (!findTarvikUsbPort(probe))
         GTEST_SKIP() << "this Wine does not list the simulated USB device";
 
     setPorts({"COM3", "COM7"});
@@ -1063,7 +1063,7 @@ TEST_F(Link, SearchDuringTheUsbReadWaitEndsThatWait)
     restartOn(ReaderType::Usb);
     UsbReaderDevice reader(L"COM7");
     char probe[PortNameCapacity] = "";
-    if (!findUsbReaderPort(probe, "2E3C", "5750", "0200", "2e3c", "5750", "0200"))
+    if (!findTarvikUsbPort(probe))
         GTEST_SKIP() << "this Wine does not list the simulated USB device";
 
     setPorts({"COM7"});

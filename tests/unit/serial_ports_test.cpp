@@ -27,7 +27,7 @@ std::string longName(size_t length)
 
 bool findReader(char *port)
 {
-    return findUsbReaderPort(port, "2E3C", "5750", "0200", "2e3c", "5750", "0200");
+    return findTarvikUsbPort(port);
 }
 
 class PortDiscovery : public ::testing::Test {
