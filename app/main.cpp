@@ -59,7 +59,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     ShowWindow(mainWindow, SW_SHOWNORMAL);
     UpdateWindow(mainWindow);
     SetWindowPos(mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    startProgress(TimerId::Search, 10);
+    startProgress(TimerId::Search, SearchPeriodMs);
 
     MSG message;
     // GetMessage gives -1 only for an invalid window handle, which this loop

@@ -78,7 +78,7 @@ static void switchTab()
     }
     invalidateLamps();
     resetLink();
-    startProgress(TimerId::Search, 10);
+    startProgress(TimerId::Search, SearchPeriodMs);
 }
 
 void reportHelpResult(INT_PTR result)

@@ -39,9 +39,9 @@ struct ProgressKind {
 };
 
 const ProgressKind ProgressKinds[] = {
-    {TimerId::Search, TxtProgressSearchLnx, TxtProgressSearchUsb, 100},
-    {TimerId::Read, TxtProgressReadLnx, TxtProgressReadUsb, 2},
-    {TimerId::Write, TxtProgressWriteLnx, TxtProgressWriteUsb, 2},
+    {TimerId::Search, TxtProgressSearchLnx, TxtProgressSearchUsb, SearchTicks},
+    {TimerId::Read, TxtProgressReadLnx, TxtProgressReadUsb, ReplyWaitTicks},
+    {TimerId::Write, TxtProgressWriteLnx, TxtProgressWriteUsb, ReplyWaitTicks},
 };
 
 const ProgressKind *findProgressKind(TimerId timerId)

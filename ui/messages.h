@@ -16,11 +16,22 @@ enum class MsgIcon : int {
 
 // Window timers of mainWindow, all without a callback.
 enum class TimerId : UINT_PTR {
-    Search = 1,        // 10 ms, 100 ticks, then the search runs
-    Read = 2,          // 500 ms, 2 ticks, then the reply is read
-    Write = 3,         // 500 ms, 2 ticks, then the reply is read
-    DeviceChange = 4,  // 2000 ms one-shot after a device-tree change
+    Search = 1,        // SearchTicks of SearchPeriodMs, then the search runs
+    Read = 2,          // ReplyWaitTicks of ReplyWaitPeriodMs, then the reply is read
+    Write = 3,         // the same as Read
+    DeviceChange = 4,  // one tick of DeviceChangeSettleMs after a device-tree change
 };
+
+// A search waits a second behind its popup, in steps small enough to fill
+// the bar smoothly; a read or write gives the reader about a second to
+// answer before its reply is read.
+constexpr UINT SearchPeriodMs = 10;
+constexpr int SearchTicks = 100;
+constexpr UINT ReplyWaitPeriodMs = 500;
+constexpr int ReplyWaitTicks = 2;
+// A burst of device-tree changes settles within this; the recovery runs
+// once after it.
+constexpr UINT DeviceChangeSettleMs = 2000;
 
 // The popup shown now; written by startProgress, stepped by the tick
 // handling of the reader transactions, destroyed by endProgress.

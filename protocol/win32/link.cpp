@@ -19,13 +19,6 @@ LinkState linkState;
 
 namespace {
 
-// The search waits 100 ticks of 10 ms behind its popup; a read or write gives
-// the reader two ticks of 500 ms to answer before the reply is read.
-constexpr UINT SearchPeriodMs = 10;
-constexpr UINT ReplyWaitPeriodMs = 500;
-constexpr int SearchTicks = 100;
-constexpr int ReplyWaitTicks = 2;
-
 // Time a Lnx reader needs to answer before its reply is read during a search.
 constexpr DWORD ProbeReplyDelayMs = 65;
 

@@ -181,7 +181,8 @@ bool isTimerRunning(TimerId id)
     // restarted so the test's state stays as it was.
     if (!KillTimer(mainWindow, static_cast<UINT_PTR>(id)))
         return false;
-    SetTimer(mainWindow, static_cast<UINT_PTR>(id), id == TimerId::Search ? 10 : 500, nullptr);
+    UINT period = id == TimerId::Search ? SearchPeriodMs : ReplyWaitPeriodMs;
+    SetTimer(mainWindow, static_cast<UINT_PTR>(id), period, nullptr);
     return true;
 }
 
@@ -721,7 +722,7 @@ TEST_F(Link, ResetEndsTheWaitInProgress)
         fakePorts["COM3"].reply = LnxSettingsReply;
         openPort("COM3");
         if (wait == TimerId::Search)
-            startProgress(TimerId::Search, 10);
+            startProgress(TimerId::Search, SearchPeriodMs);
         else if (wait == TimerId::Read)
             onReadCommand();
         else
