@@ -13,6 +13,7 @@
 #include "ui/lamps.h"
 #include "ui/messages.h"
 #include "ui/panel.h"
+#include "velmora_version.h"
 
 // The colour each lamp radio gives its lamp.
 struct LampChoice {
@@ -36,7 +37,7 @@ static const LampChoice lampChoices[] = {
     {ID_TOUCH_POLL_OFF, 3, LampYellow},
 };
 
-static const wchar_t HelpFile[] = L"help\\Velmora ver_1_0.pdf";
+static const wchar_t HelpFile[] = L"help\\" VELMORA_HELP_FILE_NAME;
 
 static bool setLampForRadio(int commandId)
 {
