@@ -23,39 +23,20 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// The main window of the tests: the program's class name, size and style, a
-// window procedure that paints the way the program's does and notes timers.
+// The main window of the tests: the program's own, made as start-up makes
+// it, with a procedure in front of the program's that notes the timers'
+// ticks instead of acting on them.
 
 std::vector<UINT_PTR> timerTicks;
+WNDPROC programWindowProc;
 
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_PAINT:
-        eraseOtherPageLamps();
-        invalidateLamps();
-        paintLamps();
-        break;
-    case WM_TIMER:
+    if (message == WM_TIMER) {
         timerTicks.push_back(wParam);
         return 0;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void registerTestClass()
-{
-    static bool registered = false;
-    if (registered)
-        return;
-    WNDCLASSW windowClass = {};
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = testWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    windowClass.lpszClassName = MainWindowClass;
-    registered = RegisterClassW(&windowClass) != 0;
+    return CallWindowProcW(programWindowProc, window, message, wParam, lParam);
 }
 
 void pumpFor(DWORD milliseconds)
@@ -80,14 +61,9 @@ void selectSession(UiLanguage language, ReaderType page)
 void openMainWindow(UiLanguage language, ReaderType page)
 {
     selectSession(language, page);
-    registerTestClass();
-    int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    mainWindow = CreateWindowExW(0, MainWindowClass, TextTable[TxtWindowTitle], WS_SYSMENU | WS_MINIMIZEBOX,
-                                 screenWidth / 2 - 197, screenHeight / 2 - 335, 395, 670, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    ASSERT_NE(mainWindow, nullptr);
-    createControls();
+    ASSERT_NE(createMainWindow(GetModuleHandleW(nullptr)), nullptr);
+    programWindowProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(testWindowProc)));
     ShowWindow(mainWindow, SW_SHOWNORMAL);
     UpdateWindow(mainWindow);
     pumpFor(20);
