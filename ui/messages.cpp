@@ -4,9 +4,6 @@
 
 #include <commctrl.h>
 
-#include <cstdarg>
-#include <cwchar>
-
 #include "app/app.h"
 #include "prefs/preferences.h"
 #include "prefs/texts.h"
@@ -130,16 +127,4 @@ bool endProgress()
     progressPopup = nullptr;
     progressTicks = 0;
     return wasRunning;
-}
-
-void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)
-{
-    if (buffer == nullptr || capacity == 0)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::vswprintf(buffer, capacity, format, args);
-    va_end(args);
-    // Some runtimes leave a cut-short result unterminated.
-    buffer[capacity - 1] = L'\0';
 }

@@ -57,11 +57,4 @@ bool isProgressRunning(TimerId timerId);
 // in progress.
 bool endProgress();
 
-// Bounded formatting for every composed message; the result is always
-// terminated, and cut short rather than overflowing. Wide texts go in with
-// %ls (never %s, whose meaning differs between runtimes); a narrow port
-// name is converted to wide first and also passed with %ls, never used as
-// the format itself.
-void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...);
-
 #endif
