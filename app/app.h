@@ -13,6 +13,12 @@ extern HMENU languageMenu;
 
 extern const wchar_t MainWindowClass[];
 
+// Registers the window class and creates mainWindow, centred on the screen,
+// with its menu bar and every control, not yet shown. The entry point and
+// the tests both make the window here. Returns mainWindow, nullptr when it
+// could not be created.
+HWND createMainWindow(HINSTANCE instance);
+
 void buildMenuBar();
 void rebuildMenuBar();
 

@@ -13,6 +13,7 @@
 #include "ui/lamps.h"
 #include "ui/messages.h"
 #include "ui/panel.h"
+#include "velmora_version.h"
 
 // The colour each lamp radio gives its lamp.
 struct LampChoice {
@@ -36,7 +37,14 @@ static const LampChoice lampChoices[] = {
     {ID_TOUCH_POLL_OFF, 3, LampYellow},
 };
 
-static const wchar_t HelpFile[] = L"help\\Velmora ver_1_0.pdf";
+constexpr int MainWindowWidth = 395;
+constexpr int MainWindowHeight = 670;
+// The top-left corner is placed this far left of and above the screen's
+// centre.
+constexpr int MainWindowCentreOffsetX = 197;
+constexpr int MainWindowCentreOffsetY = 335;
+
+static const wchar_t HelpFile[] = L"help\\" VELMORA_HELP_FILE_NAME;
 
 static bool setLampForRadio(int commandId)
 {
@@ -78,7 +86,7 @@ static void switchTab()
     }
     invalidateLamps();
     resetLink();
-    startProgress(TimerId::Search, 10);
+    startProgress(TimerId::Search, SearchPeriodMs);
 }
 
 void reportHelpResult(INT_PTR result)
@@ -217,4 +225,35 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static void registerMainWindowClass(HINSTANCE instance)
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_MAIN_WINDOW));
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = MainWindowClass;
+    // A Unicode class, so the window keeps its Russian title on any code page.
+    registered = RegisterClassW(&windowClass) != 0;
+}
+
+HWND createMainWindow(HINSTANCE instance)
+{
+    registerMainWindowClass(instance);
+    int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    mainWindow = CreateWindowExW(0, MainWindowClass, TextTable[TxtWindowTitle], WS_SYSMENU | WS_MINIMIZEBOX,
+                                 screenWidth / 2 - MainWindowCentreOffsetX,
+                                 screenHeight / 2 - MainWindowCentreOffsetY, MainWindowWidth, MainWindowHeight,
+                                 nullptr, nullptr, instance, nullptr);
+    if (mainWindow != nullptr)
+        createControls();
+    return mainWindow;
 }

@@ -4,6 +4,8 @@
 #ifndef VELMORA_PREFS_TEXTS_H
 #define VELMORA_PREFS_TEXTS_H
 
+#include <cstddef>
+
 enum class UiLanguage : int { Russian = 0, English = 1 };
 
 enum TextId : int {
@@ -96,5 +98,12 @@ void selectTextTable();
 // Selects the table again and puts the texts into the window title and the
 // 22 captioned controls, hidden ones included.
 void applyInterfaceTexts();
+
+// Bounded formatting for every composed message; the result is always
+// terminated, and cut short rather than overflowing. Wide texts go in with
+// %ls (never %s, whose meaning differs between runtimes); a narrow port
+// name is converted to wide first and also passed with %ls, never used as
+// the format itself.
+void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...);
 
 #endif

@@ -1,11 +1,13 @@
 // Interface texts in English.
 #include "prefs/texts.h"
 
+#include "velmora_version.h"
+
 static const wchar_t Off[] = L"Off";
 static const wchar_t Help[] = L"Help";
 
 const wchar_t *const EnglishTexts[TextCount] = {
-    L"Velmora ver.1.0 (x86)", // TxtWindowTitle
+    L"Velmora ver." VELMORA_VERSION_LABEL, // TxtWindowTitle
     L"File", // TxtMenuFile
     L"Tools", // TxtMenuTools
     Help, // TxtMenuHelp
@@ -60,7 +62,7 @@ const wchar_t *const EnglishTexts[TextCount] = {
     L"ID CARD OUTPUT FORMAT - NOT RECOGNIZED!", // TxtBadOutputFormat
     L"NUMBER OF BYTE ID CARD - NOT RECOGNIZED!", // TxtBadIdByteCount
     L"CARD FOR READ - NOT RECOGNIZED!", // TxtBadCardsToRead
-    L"File not found!\n\rCheck for the presence of the help file (Velmora ver_1_0.pdf).", // TxtHelpFileNotFound
+    L"File not found!\n\rCheck for the presence of the help file (" VELMORA_HELP_FILE_NAME ").", // TxtHelpFileNotFound
     L"Message", // TxtMessageCaption
     L"Failed to save settings!\nRestart the program.", // TxtSaveFailed
     L"No COM ports found in the system!", // TxtNoPorts

@@ -1,10 +1,12 @@
 // Interface texts in Russian.
 #include "prefs/texts.h"
 
+#include "velmora_version.h"
+
 static const wchar_t Off[] = L"Выкл.";
 
 const wchar_t *const RussianTexts[TextCount] = {
-    L"Velmora вер.1.0 (x86)", // TxtWindowTitle
+    L"Velmora вер." VELMORA_VERSION_LABEL, // TxtWindowTitle
     L"Файл", // TxtMenuFile
     L"Инструменты", // TxtMenuTools
     L"Помощь", // TxtMenuHelp
@@ -59,7 +61,7 @@ const wchar_t *const RussianTexts[TextCount] = {
     L"ФОРМАТ ВЫВОДА ID КАРТЫ - НЕ РАСПОЗНАН!", // TxtBadOutputFormat
     L"КОЛИЧЕСТВО БАЙТ ID КАРТЫ - НЕ РАСПОЗНАНО!", // TxtBadIdByteCount
     L"ЧИТАТЬ КАРТЫ - НЕ РАСПОЗНАНО!", // TxtBadCardsToRead
-    L"Файл не найден!\n\rПроверьте наличие файла справки (Velmora ver_1_0.pdf).", // TxtHelpFileNotFound
+    L"Файл не найден!\n\rПроверьте наличие файла справки (" VELMORA_HELP_FILE_NAME ").", // TxtHelpFileNotFound
     L"Сообщение", // TxtMessageCaption
     L"Не удалось сохранить настройки!\nПерезапустите программу.", // TxtSaveFailed
     L"Не найдены COM-порты в системе!", // TxtNoPorts

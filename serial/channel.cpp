@@ -8,7 +8,6 @@
 #include "app/app.h"
 #include "prefs/texts.h"
 #include "serial/ports.h"
-#include "ui/messages.h"
 
 namespace SerialChannel {
 

@@ -19,11 +19,8 @@ bool deviceChangePending = false;
 
 namespace {
 
-// A burst of changes settles within this; the recovery runs once after it.
-constexpr UINT SettleMs = 2000;
 // Time for a port that only blinked to come back before it is reopened.
 constexpr DWORD ReopenPauseMs = 1000;
-constexpr UINT SearchTickMs = 10;
 
 constexpr size_t MessageCapacity = 512;
 
@@ -88,7 +85,7 @@ ListSnapshot takeSnapshot()
 
 void startSearch()
 {
-    startProgress(TimerId::Search, SearchTickMs);
+    startProgress(TimerId::Search, SearchPeriodMs);
 }
 
 // A new port, or the first port after none (the list held only the empty
@@ -105,7 +102,7 @@ void lookForNewPort()
 void lookForUsbReader()
 {
     refreshPortList();
-    if (findUsbReaderPort(linkState.currentPort, "2E3C", "5750", "0200", "2e3c", "5750", "0200"))
+    if (findTarvikUsbPort(linkState.currentPort))
         startSearch();
 }
 
@@ -118,7 +115,7 @@ void onDeviceChange(WPARAM eventCode)
     // The timer armed by the first change of a burst is not restarted.
     if (deviceChangePending)
         return;
-    deviceChangePending = SetTimer(mainWindow, DeviceChangeTimer, SettleMs, nullptr) != 0;
+    deviceChangePending = SetTimer(mainWindow, DeviceChangeTimer, DeviceChangeSettleMs, nullptr) != 0;
 }
 
 void onDeviceChangeTimer()

@@ -10,16 +10,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
+#include "protocol/usb_ids.h"
 #include "serial/portnumber.h"
 #include "ui/panel.h"
 
 namespace {
 
 const wchar_t DeviceMapPath[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM\\";
-
-// The sort keeps this many entries; the rest of a longer list is dropped.
-constexpr int MaxSortedPorts = 50;
 
 // Room for the longest USB hardware-id list we look at, and for a
 // "PortName" of up to 19 characters and its terminator.
@@ -123,10 +122,10 @@ void formatPortName(int number, char (&text)[PortNameCapacity])
 }
 
 // Empties the list and adds the names of the port numbers in order.
-void showPortNumbers(HWND list, const int *numbers, int count)
+void showPortNumbers(HWND list, const std::vector<int> &numbers)
 {
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
-    for (int i = 0; i < count; ++i) {
+    for (size_t i = 0; i < numbers.size(); ++i) {
         char text[PortNameCapacity];
         formatPortName(numbers[i], text);
         SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
@@ -156,41 +155,42 @@ bool getPortListText(HWND list, int index, char *buffer, int capacity)
 namespace {
 
 // What fillPortList followed by sortPortList leaves in a list, read from the
-// device map alone: the string values in registry order, each as the list
-// gives it back (a name too long for a port name reads as empty), the first
-// MaxSortedPorts of them, in numeric order. False, with no numbers, when the
-// map is missing or holds no value at all.
-bool readSortedPortNumbers(int (&numbers)[MaxSortedPorts], int *count)
+// device map alone: the string values, each as the list gives it back (a name
+// too long for a port name reads as empty), in numeric order. False, with no
+// numbers, when the map is missing or holds no value at all.
+bool readSortedPortNumbers(std::vector<int> &numbers)
 {
-    *count = 0;
+    numbers.clear();
     DeviceMap map;
     if (!openDeviceMap(&map))
         return false;
-    for (DWORD index = 0; index < map.valueCount && *count < MaxSortedPorts; ++index) {
+    for (DWORD index = 0; index < map.valueCount; ++index) {
         const wchar_t *portName = readPortValue(&map, index);
         if (portName == nullptr)
             continue;
         char text[PortNameCapacity];
         if (WideCharToMultiByte(CP_ACP, 0, portName, -1, text, PortNameCapacity, nullptr, nullptr) == 0)
             text[0] = '\0';
-        numbers[(*count)++] = parsePortNumber(text);
+        numbers.push_back(parsePortNumber(text));
     }
     DWORD valueCount = map.valueCount;
     closeDeviceMap(&map);
-    std::qsort(numbers, static_cast<size_t>(*count), sizeof numbers[0], comparePortNumbers);
+    if (!numbers.empty())
+        std::qsort(numbers.data(), numbers.size(), sizeof numbers[0], comparePortNumbers);
     return valueCount > 0;
 }
 
 // Whether the list holds exactly the names of these port numbers, in order.
-bool listShowsPortNumbers(HWND list, const int *numbers, int count)
+bool listShowsPortNumbers(HWND list, const std::vector<int> &numbers)
 {
-    if (SendMessageW(list, CB_GETCOUNT, 0, 0) != count)
+    if (SendMessageW(list, CB_GETCOUNT, 0, 0) != static_cast<LRESULT>(numbers.size()))
         return false;
-    for (int i = 0; i < count; ++i) {
+    for (size_t i = 0; i < numbers.size(); ++i) {
         char shown[PortNameCapacity];
         char expected[PortNameCapacity];
         formatPortName(numbers[i], expected);
-        if (!getPortListText(list, i, shown, PortNameCapacity) || std::strcmp(shown, expected) != 0)
+        if (!getPortListText(list, static_cast<int>(i), shown, PortNameCapacity) ||
+            std::strcmp(shown, expected) != 0)
             return false;
     }
     return true;
@@ -241,29 +241,30 @@ void sortPortList(HWND list)
         return;
     }
 
-    int numbers[MaxSortedPorts];
-    int collected = 0;
-    for (int index = 0; index < count && collected < MaxSortedPorts; ++index) {
+    // Every entry is kept: the device map's order is arbitrary, so any cut
+    // would drop ports at random.
+    std::vector<int> numbers;
+    numbers.reserve(static_cast<size_t>(count));
+    for (int index = 0; index < count; ++index) {
         char text[PortNameCapacity];
         getPortListText(list, index, text, PortNameCapacity);
-        numbers[collected++] = parsePortNumber(text);
+        numbers.push_back(parsePortNumber(text));
     }
-    std::qsort(numbers, static_cast<size_t>(collected), sizeof numbers[0], comparePortNumbers);
-    showPortNumbers(list, numbers, collected);
+    std::qsort(numbers.data(), numbers.size(), sizeof numbers[0], comparePortNumbers);
+    showPortNumbers(list, numbers);
     selectFirstEntry(list);
 }
 
 void refreshPortList()
 {
     EnableWindow(portList, TRUE);
-    int numbers[MaxSortedPorts];
-    int count = 0;
-    if (readSortedPortNumbers(numbers, &count)) {
+    std::vector<int> numbers;
+    if (readSortedPortNumbers(numbers)) {
         // A search refreshes the list after every port that did not answer,
         // and the ports have mostly stayed the same: the list is rebuilt
         // only when they have not.
-        if (!listShowsPortNumbers(portList, numbers, count))
-            showPortNumbers(portList, numbers, count);
+        if (!listShowsPortNumbers(portList, numbers))
+            showPortNumbers(portList, numbers);
         selectFirstEntry(portList);
         return;
     }
@@ -339,10 +340,18 @@ bool findUsbReaderPort(char *portName,
                                                nullptr))
             continue;
 
-        // A device key that cannot be opened ends the search.
+        // Only the reader's own device is looked at further: any other may
+        // have no device key at all (one without a driver is common), and
+        // must not hide a reader enumerated after it.
+        char firstId[HardwareIdUnits + 1];
+        narrowText(hardwareIds, HardwareIdUnits, firstId);
+        if (std::strncmp(upperId, firstId, HardwareIdCompared) != 0 &&
+            std::strncmp(mixedId, firstId, HardwareIdCompared) != 0)
+            continue;
+
         HKEY deviceKey = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
         if (deviceKey == INVALID_HANDLE_VALUE)
-            break;
+            continue;
 
         // One unit more than the query may fill, so an unterminated value
         // still ends inside the buffer.
@@ -359,18 +368,19 @@ bool findUsbReaderPort(char *portName,
             continue;
         }
 
-        char firstId[HardwareIdUnits + 1];
-        narrowText(hardwareIds, HardwareIdUnits, firstId);
-        if (std::strncmp(upperId, firstId, HardwareIdCompared) == 0 ||
-            std::strncmp(mixedId, firstId, HardwareIdCompared) == 0) {
-            // The last matching device wins, so the loop goes on.
-            static_assert(PortNameUnits < PortNameCapacity, "a PortName value fits a port name buffer");
-            narrowText(port, PortNameUnits, portName);
-            found = true;
-        }
+        // The last matching device wins, so the loop goes on.
+        static_assert(PortNameUnits < PortNameCapacity, "a PortName value fits a port name buffer");
+        narrowText(port, PortNameUnits, portName);
+        found = true;
         RegCloseKey(deviceKey);
     }
 
     SetupDiDestroyDeviceInfoList(devices);
     return found;
+}
+
+bool findTarvikUsbPort(char *portName)
+{
+    return findUsbReaderPort(portName, TarvikUsbVendorUpper, TarvikUsbProductUpper, TarvikUsbRevisionUpper,
+                             TarvikUsbVendorMixed, TarvikUsbProductMixed, TarvikUsbRevisionMixed);
 }

@@ -21,6 +21,9 @@ bool findUsbReaderPort(char *portName,
                        const char *vendorUpper, const char *productUpper, const char *revisionUpper,
                        const char *vendorMixed, const char *productMixed, const char *revisionMixed);
 
+// findUsbReaderPort with the Tarvik-USB reader's ids, as every caller asks.
+bool findTarvikUsbPort(char *portName);
+
 // Text of a port-list entry into `buffer`; an entry that does not fit is
 // read as empty. Returns false when there is no such entry.
 bool getPortListText(HWND list, int index, char *buffer, int capacity);

@@ -4,16 +4,17 @@
 
 #include <commctrl.h>
 
-#include <cstdarg>
-#include <cwchar>
-
 #include "app/app.h"
 #include "prefs/preferences.h"
 #include "prefs/texts.h"
 
 HWND progressPopup;
+int progressTicks;
 
 namespace {
+
+// The timer of the wait in progress; 0 when none is.
+UINT_PTR runningWait;
 
 // The user's default language: it sets the language of the OK button.
 constexpr DWORD BoxLanguage = 0x0400;
@@ -35,9 +36,9 @@ struct ProgressKind {
 };
 
 const ProgressKind ProgressKinds[] = {
-    {TimerId::Search, TxtProgressSearchLnx, TxtProgressSearchUsb, 100},
-    {TimerId::Read, TxtProgressReadLnx, TxtProgressReadUsb, 2},
-    {TimerId::Write, TxtProgressWriteLnx, TxtProgressWriteUsb, 2},
+    {TimerId::Search, TxtProgressSearchLnx, TxtProgressSearchUsb, SearchTicks},
+    {TimerId::Read, TxtProgressReadLnx, TxtProgressReadUsb, ReplyWaitTicks},
+    {TimerId::Write, TxtProgressWriteLnx, TxtProgressWriteUsb, ReplyWaitTicks},
 };
 
 const ProgressKind *findProgressKind(TimerId timerId)
@@ -93,10 +94,9 @@ void startProgress(TimerId timerId, UINT periodMs)
     const wchar_t *title = TextTable[readerType == ReaderType::Usb ? kind->usbTitle : kind->lnxTitle];
 
     registerProgressClass();
-    // A popup whose wait was cut short would otherwise stay on the screen
-    // for good, its handle lost.
-    if (isProgressPopup(progressPopup))
-        DestroyWindow(progressPopup);
+    // One wait at a time: the one in progress ends here, timer and popup,
+    // so its tick cannot run its work on what the new one is doing.
+    endProgress();
     progressPopup = CreateWindowExW(0, PROGRESS_CLASSW, title, PopupStyle, screenWidth / 2 - PopupHalfWidth,
                                     screenHeight / 2 - PopupHalfHeight, PopupWidth, PopupHeight, mainWindow,
                                     nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -106,16 +106,25 @@ void startProgress(TimerId timerId, UINT periodMs)
 
     EnableWindow(mainWindow, FALSE);
     SetTimer(mainWindow, static_cast<UINT_PTR>(timerId), periodMs, nullptr);
+    runningWait = static_cast<UINT_PTR>(timerId);
 }
 
-void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)
+bool isProgressRunning(TimerId timerId)
 {
-    if (buffer == nullptr || capacity == 0)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::vswprintf(buffer, capacity, format, args);
-    va_end(args);
-    // Some runtimes leave a cut-short result unterminated.
-    buffer[capacity - 1] = L'\0';
+    return runningWait != 0 && runningWait == static_cast<UINT_PTR>(timerId);
+}
+
+bool endProgress()
+{
+    bool wasRunning = runningWait != 0;
+    if (wasRunning)
+        KillTimer(mainWindow, runningWait);
+    runningWait = 0;
+    // Also a popup left without its timer would otherwise stay on the
+    // screen for good, its handle lost.
+    if (isProgressPopup(progressPopup))
+        DestroyWindow(progressPopup);
+    progressPopup = nullptr;
+    progressTicks = 0;
+    return wasRunning;
 }

@@ -16,29 +16,45 @@ enum class MsgIcon : int {
 
 // Window timers of mainWindow, all without a callback.
 enum class TimerId : UINT_PTR {
-    Search = 1,        // 10 ms, 100 ticks, then the search runs
-    Read = 2,          // 500 ms, 2 ticks, then the reply is read
-    Write = 3,         // 500 ms, 2 ticks, then the reply is read
-    DeviceChange = 4,  // 2000 ms one-shot after a device-tree change
+    Search = 1,        // SearchTicks of SearchPeriodMs, then the search runs
+    Read = 2,          // ReplyWaitTicks of ReplyWaitPeriodMs, then the reply is read
+    Write = 3,         // the same as Read
+    DeviceChange = 4,  // one tick of DeviceChangeSettleMs after a device-tree change
 };
 
-// The popup shown now; written by startProgress, stepped and destroyed by
-// the tick handling of the reader transactions.
+// A search waits a second behind its popup, in steps small enough to fill
+// the bar smoothly; a read or write gives the reader about a second to
+// answer before its reply is read.
+constexpr UINT SearchPeriodMs = 10;
+constexpr int SearchTicks = 100;
+constexpr UINT ReplyWaitPeriodMs = 500;
+constexpr int ReplyWaitTicks = 2;
+// A burst of device-tree changes settles within this; the recovery runs
+// once after it.
+constexpr UINT DeviceChangeSettleMs = 2000;
+
+// The popup shown now; written by startProgress, stepped by the tick
+// handling of the reader transactions, destroyed by endProgress.
 extern HWND progressPopup;
+
+// Ticks of the wait in progress, counted by the tick handling of the reader
+// transactions; back to 0 whenever a wait starts or ends.
+extern int progressTicks;
 
 // Modal box with one OK button (flags 0) and the given picture.
 int showMessage(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags, MsgIcon icon);
 
 // Shows the progress popup for timers Search, Read and Write, disables
-// mainWindow and starts the timer. Any other id does nothing. A popup still
-// shown from an earlier call is destroyed first, so only one is ever shown.
+// mainWindow and starts the timer. Any other id does nothing. A wait still
+// in progress is ended first, so only one ever runs.
 void startProgress(TimerId timerId, UINT periodMs);
 
-// Bounded formatting for every composed message; the result is always
-// terminated, and cut short rather than overflowing. Wide texts go in with
-// %ls (never %s, whose meaning differs between runtimes); a narrow port
-// name is converted to wide first and also passed with %ls, never used as
-// the format itself.
-void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...);
+// Whether the wait in progress is the one of this timer.
+bool isProgressRunning(TimerId timerId);
+
+// Ends the wait in progress: kills its timer, destroys its popup and clears
+// the tick count. The main window is left as it is. False when no wait was
+// in progress.
+bool endProgress();
 
 #endif

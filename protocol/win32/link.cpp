@@ -11,36 +11,18 @@
 #include "prefs/texts.h"
 #include "protocol/win32/panel_settings.h"
 #include "serial/channel.h"
+#include "serial/portnumber.h"
 #include "ui/messages.h"
 #include "ui/panel.h"
 
 LinkState linkState;
-int progressTicks;
 
 namespace {
 
-// The search waits 100 ticks of 10 ms behind its popup; a read or write gives
-// the reader two ticks of 500 ms to answer before the reply is read.
-constexpr UINT SearchPeriodMs = 10;
-constexpr UINT ReplyWaitPeriodMs = 500;
-constexpr int SearchTicks = 100;
-constexpr int ReplyWaitTicks = 2;
-
-// sortPortList keeps at most this many entries, so the limit and the end of
-// a freshly sorted list coincide.
-constexpr int MaxSearchedPorts = 50;
 // Time a Lnx reader needs to answer before its reply is read during a search.
 constexpr DWORD ProbeReplyDelayMs = 65;
 
 constexpr wchar_t IdleVersionText[] = L"x.xx";
-
-// The Tarvik-USB reader's USB ids, in both spellings Windows may report.
-const char UsbVendorUpper[] = "2E3C";
-const char UsbProductUpper[] = "5750";
-const char UsbRevisionUpper[] = "0200";
-const char UsbVendorMixed[] = "2e3c";
-const char UsbProductMixed[] = "5750";
-const char UsbRevisionMixed[] = "0200";
 
 void tell(TextId text, MsgIcon icon)
 {
@@ -93,6 +75,44 @@ bool takePortListEntry(HWND list, int index)
     return true;
 }
 
+// Position of the first listed port whose number is above `number`, or -1.
+// The list is sorted, so that is where a search goes on after a port.
+int firstPortAfter(HWND list, int number)
+{
+    int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    for (int position = 0; position < count; position++) {
+        char name[PortNameCapacity];
+        if (getPortListText(list, position, name, PortNameCapacity) && name[0] != '\0' &&
+            parsePortNumber(name) > number)
+            return position;
+    }
+    return -1;
+}
+
+// Tries the Lnx read command on currentPort. True when a reader with our
+// firmware answered; otherwise the link is left reset.
+bool probeLnxReader(HWND list)
+{
+    if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate))
+        return false;
+    linkState.portOpen = true;
+    EnableWindow(list, FALSE);
+    linkState.probing = true;
+
+    if (!SerialChannel::write(readCommand(ReaderType::Lnx), ReadCommandLength)) {
+        resetLink();
+        return false;
+    }
+    Sleep(ProbeReplyDelayMs);
+    if (receiveReply() == ReplyKind::SettingsReply && linkState.firmwareSupported) {
+        linkState.portChosen = true;
+        linkState.probing = false;
+        return true;
+    }
+    resetLink();
+    return false;
+}
+
 void startSearchWait()
 {
     startProgress(TimerId::Search, SearchPeriodMs);
@@ -120,6 +140,10 @@ void showReadSettings(const unsigned char *payload)
 
 void resetLink()
 {
+    // A wait still running belongs to the link being reset: its tick would
+    // read a closed port. Ended here, it cannot enable the window either.
+    if (endProgress())
+        EnableWindow(mainWindow, TRUE);
     if (linkState.portOpen) {
         linkState.portOpen = false;
         SerialChannel::close();
@@ -216,37 +240,20 @@ void runSearch()
 void searchLnxReader(HWND list)
 {
     EnableWindow(mainWindow, FALSE);
-    // Read once: every failed port refills the list, and the loop goes on at
-    // the next position of the refilled list.
-    int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    // Every failed port resets the link, which refills the list from the
+    // device map, where ports may have come or gone meanwhile. The search
+    // goes on with the first listed port numbered above the one just tried,
+    // so a port that vanished does not make it skip the next one, and no
+    // port is tried twice.
     bool found = false;
-    for (int i = 0; i < count && i < MaxSearchedPorts; i++) {
-        // Ports that vanished during the search shorten the refilled list;
-        // past its end there is nothing left to try. The empty entry that
-        // stands for "no ports" is no port either.
-        if (!takePortListEntry(list, i))
-            break;
-        if (linkState.currentPort[0] == '\0')
-            continue;
-
-        if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate))
-            continue;
-        linkState.portOpen = true;
-        EnableWindow(list, FALSE);
-        linkState.probing = true;
-
-        if (!SerialChannel::write(readCommand(ReaderType::Lnx), ReadCommandLength)) {
-            resetLink();
-            continue;
-        }
-        Sleep(ProbeReplyDelayMs);
-        if (receiveReply() == ReplyKind::SettingsReply && linkState.firmwareSupported) {
-            linkState.portChosen = true;
-            linkState.probing = false;
+    for (int i = 0; i >= 0 && takePortListEntry(list, i);) {
+        int tried = parsePortNumber(linkState.currentPort);
+        // The empty entry that stands for "no ports" is no port.
+        if (linkState.currentPort[0] != '\0' && probeLnxReader(list)) {
             found = true;
             break;
         }
-        resetLink();
+        i = firstPortAfter(list, tried);
     }
 
     if (!found) {
@@ -264,8 +271,7 @@ void searchLnxReader(HWND list)
 
 void searchUsbReader()
 {
-    if (!findUsbReaderPort(linkState.currentPort, UsbVendorUpper, UsbProductUpper, UsbRevisionUpper,
-                           UsbVendorMixed, UsbProductMixed, UsbRevisionMixed)) {
+    if (!findTarvikUsbPort(linkState.currentPort)) {
         tell(TxtUsbNotFound, MsgIcon::Error);
         tell(TxtSelectPortHint, MsgIcon::Hint);
         return;
@@ -286,20 +292,17 @@ void onProgressTimer(UINT_PTR timerId)
     default: return;
     }
 
+    // A tick already queued when its wait was ended or replaced.
+    if (!isProgressRunning(static_cast<TimerId>(timerId)))
+        return;
     SendMessageW(progressPopup, PBM_STEPIT, 0, 0);
-    // Two waits can overlap (a command during the read that follows a Usb
-    // search) and both count here; "reached" rather than "equal" keeps the
-    // count of one from stepping past the end of the other for good.
     if (progressTicks + 1 < lastTick) {
         progressTicks++;
         return;
     }
     // The timer and the popup go before the work: the work shows modal boxes,
     // whose message loops would otherwise deliver further ticks.
-    progressTicks = 0;
-    KillTimer(mainWindow, timerId);
-    DestroyWindow(progressPopup);
-    progressPopup = nullptr;
+    endProgress();
     if (static_cast<TimerId>(timerId) == TimerId::Search)
         runSearch();
     else
@@ -322,8 +325,11 @@ void onPortListCommand(WORD notificationCode)
     std::memcpy(linkState.currentPort, name, sizeof name);
     linkState.currentPortIndex = index;
     openAndRead();
-    // Also after a failed open: the next silent reader is then reported.
-    linkState.portChosen = true;
+    // A port that did not open (or took no command) is no choice: the link
+    // stays as if nothing had been picked, and a later search is an
+    // ordinary one.
+    if (linkState.portOpen)
+        linkState.portChosen = true;
 }
 
 void onSearchCommand()

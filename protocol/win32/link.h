@@ -18,9 +18,6 @@ struct LinkState {
 
 extern LinkState linkState;
 
-// Ticks counted by the Search, Read and Write timers.
-extern int progressTicks;
-
 constexpr DWORD ReaderBaudRate = 19200;
 
 void resetLink();

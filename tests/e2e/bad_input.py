@@ -20,16 +20,17 @@ STOCK_ERROR = "stock-error"
 
 # The English texts, replies and radio buttons the reading and writing tests
 # use; this module adds the Russian texts and the save failure.
+from expected_texts import EN, RU
 from reader_flow import (BAD_INDICATION, BAD_INTERFACE, BAD_POLL, BAD_STANDBY, CAPTION,  # noqa: F401
                          FIRMWARE_UNSUPPORTED, IDLE_VERSION, INVALID_COMMAND, LNX_GROUPS, LNX_NOT_FOUND, LNX_READ,
                          NO_PORTS, NO_REPLY, REPLY_UNRECOGNIZED, SELECT_PORT_HINT, SETTINGS_READ, SETTINGS_WRITTEN,
                          USB_NOT_FOUND, USB_READ, error_opening, lnx_found, lnx_radios, lnx_reply, usb_found)
 
-CAPTION_RU = "Сообщение"
-NO_PORTS_RU = "Не найдены COM-порты в системе!"
-WRITE_FAILED_21 = "Error [21] when writing to the COM port!"
-SAVE_FAILED = "Failed to save settings!\nRestart the program."
-SAVE_FAILED_RU = "Не удалось сохранить настройки!\nПерезапустите программу."
+CAPTION_RU = RU["TxtMessageCaption"]
+NO_PORTS_RU = RU["TxtNoPorts"]
+WRITE_FAILED_21 = "%s [21] %s" % (EN["TxtError"], EN["TxtWhenWriting"])
+SAVE_FAILED = EN["TxtSaveFailed"]
+SAVE_FAILED_RU = RU["TxtSaveFailed"]
 
 
 def usb_reply(letters, version="1.00"):

@@ -7,6 +7,7 @@ one by one and checks their order.
 import time
 
 import harness
+from expected_texts import EN
 from harness import (BLUE, CYAN, GREEN, MAGENTA, RED, WHITE, YELLOW, VelmoraTestCase,
                      appconfig, wait_until)
 
@@ -15,36 +16,37 @@ LNX_TAB, USB_TAB = 0, 1
 # Pictures of message boxes.
 SUCCESS, WARNING, ERROR, HINT, RETRY = 3, 4, 5, 6, 7
 
-CAPTION = "Message"
-SETTINGS_READ = "Settings read!"
-SETTINGS_WRITTEN = "Settings recorded!"
-FIRMWARE_UNSUPPORTED = "Firmware version not supported!"
-LNX_NOT_FOUND = "Tarvik-LNA_LNB not found!"
-USB_NOT_FOUND = "Tarvik-USB not found!"
-SELECT_PORT_HINT = "If you are sure that the reader is connected to the PC,\nselect a COM port from the list!"
-NO_PORTS = "No COM ports found in the system!"
-NO_REPLY = "The reader did not respond!\n(Try again or a different COM port)."
-REPLY_UNRECOGNIZED = "The answer could not be recognized!"
-INVALID_COMMAND = "Invalid command!"
+# The texts, from the tests' one copy of them.
+CAPTION = EN["TxtMessageCaption"]
+SETTINGS_READ = EN["TxtSettingsRead"]
+SETTINGS_WRITTEN = EN["TxtSettingsWritten"]
+FIRMWARE_UNSUPPORTED = EN["TxtFirmwareUnsupported"]
+LNX_NOT_FOUND = EN["TxtLnxNotFound"]
+USB_NOT_FOUND = EN["TxtUsbNotFound"]
+SELECT_PORT_HINT = EN["TxtSelectPortHint"]
+NO_PORTS = EN["TxtNoPorts"]
+NO_REPLY = EN["TxtNoReply"]
+REPLY_UNRECOGNIZED = EN["TxtReplyUnrecognized"]
+INVALID_COMMAND = EN["TxtInvalidCommand"]
 IDLE_VERSION = "x.xx"
 
-BAD_INTERFACE = "READER INTERFACE - NOT RECOGNIZED!"
-BAD_INDICATION = "INDICATION CONTROL - NOT RECOGNIZED!"
-BAD_STANDBY = "INDICATION IN STANDBY MODE - NOT RECOGNIZED!"
-BAD_POLL = "TOUCH BUTTON POLL - NOT RECOGNIZED!"
-BAD_MODE = "READER OPERATING MODE - NOT RECOGNIZED!"
-BAD_OUTPUT_FORMAT = "ID CARD OUTPUT FORMAT - NOT RECOGNIZED!"
-BAD_OUTPUT_TYPE = "ID CARD OUTPUT TYPE - NOT RECOGNIZED!"
-BAD_BYTE_COUNT = "NUMBER OF BYTE ID CARD - NOT RECOGNIZED!"
-BAD_CARDS = "CARD FOR READ - NOT RECOGNIZED!"
+BAD_INTERFACE = EN["TxtBadInterface"]
+BAD_INDICATION = EN["TxtBadIndicationControl"]
+BAD_STANDBY = EN["TxtBadStandbyIndication"]
+BAD_POLL = EN["TxtBadTouchButtonPoll"]
+BAD_MODE = EN["TxtBadOperatingMode"]
+BAD_OUTPUT_FORMAT = EN["TxtBadOutputFormat"]
+BAD_OUTPUT_TYPE = EN["TxtBadOutputType"]
+BAD_BYTE_COUNT = EN["TxtBadIdByteCount"]
+BAD_CARDS = EN["TxtBadCardsToRead"]
 
 POPUP_TITLES = {
-    ("search", LNX_TAB): "Search for Tarvik-LNA_LNB reader",
-    ("search", USB_TAB): "Search for Tarvik-USB reader",
-    ("read", LNX_TAB): "Reading Tarvik-LNA_LNB settings",
-    ("read", USB_TAB): "Reading Tarvik-USB settings",
-    ("write", LNX_TAB): "Writing Tarvik-LNA_LNB settings",
-    ("write", USB_TAB): "Writing Tarvik-USB settings",
+    ("search", LNX_TAB): EN["TxtProgressSearchLnx"],
+    ("search", USB_TAB): EN["TxtProgressSearchUsb"],
+    ("read", LNX_TAB): EN["TxtProgressReadLnx"],
+    ("read", USB_TAB): EN["TxtProgressReadUsb"],
+    ("write", LNX_TAB): EN["TxtProgressWriteLnx"],
+    ("write", USB_TAB): EN["TxtProgressWriteUsb"],
 }
 
 LNX_READ = b"AT+READS_LNX"
@@ -52,15 +54,15 @@ USB_READ = b"AT+READS_USB"
 
 
 def lnx_found(port):
-    return "Tarvik-LNA_LNB reader found!\n\r->[%s]" % port
+    return "%s\n\r->[%s]" % (EN["TxtLnxFound"], port)
 
 
 def usb_found(port):
-    return "Tarvik-USB reader found!\n\r->[%s]" % port
+    return "%s\n\r->[%s]" % (EN["TxtUsbFound"], port)
 
 
 def error_opening(port):
-    return "Error opening [%s]!" % port
+    return "%s [%s]!" % (EN["TxtErrorOpening"], port)
 
 
 def lnx_reply(letters, version="1.00"):

@@ -92,8 +92,7 @@ class PortThatCannotBeOpened(BadInputCase):
 
 class SixtyPorts(BadInputCase):
     """60 device-map values, listed in the registry from COM60 down to COM1:
-    the first 50 of them (COM60 to COM11) are kept and sorted, the other ten
-    are dropped from the list and from the search."""
+    every one of them is listed, sorted and searched."""
 
     def publish(self, reader):
         for i in range(60):
@@ -106,7 +105,7 @@ class SixtyPorts(BadInputCase):
                 self.sim.add_devmap_value(port, name=name)
         self.sim.apply()
 
-    KEPT = ["COM%d" % n for n in range(11, 61)]
+    KEPT = ["COM%d" % n for n in range(1, 61)]
 
     def test_reader_among_the_first_fifty(self):
         self.publish("COM20")
@@ -119,29 +118,32 @@ class SixtyPorts(BadInputCase):
         self.assertEqual(port_holders(path, self.env["WINEPREFIX"]), [])
         self.assertPortOpens("COM20", LNX_READ, lnx_reply("TMX1AO"))
 
-    def test_reader_among_the_ten_dropped(self):
+    def test_reader_past_the_fiftieth_in_registry_order(self):
         self.publish("COM5")
         program = self.start_on(LNX_TAB)
-        self.assertBoxes([(LNX_NOT_FOUND, ERROR), (SELECT_PORT_HINT, HINT)])
-        self.assertEqual(self.port_list(), (self.KEPT, "COM11", True))
-        self.assertEqual(self.sim.received("COM5"), b"")
+        self.assertBoxes([(SETTINGS_READ, SUCCESS), (lnx_found("COM5"), SUCCESS)])
+        self.assertEqual(self.port_list(), (self.KEPT, "COM5", False))
+        self.assertEqual(self.sim.commands("COM5"), [LNX_READ])
+        path = self.sim.path("COM5")
+        self.assertHeld(path)
         self.close_program(program)
+        self.assertEqual(port_holders(path), [])
         self.assertPortOpens("COM5", LNX_READ, lnx_reply("TMX1AO"))
 
     def test_sixty_silent_readers(self):
-        # Every port opens and stays silent: the search tries the 50 kept,
-        # each once, and gives up; the ten dropped hear nothing.
+        # Every port opens and stays silent: the search tries all 60, each
+        # once, and gives up.
         for i in range(60):
             self.sim.add_port("COM%d" % (60 - i), "silent", devmap={"name": "\\Device\\Bad%02d" % i})
         self.sim.apply()
         program = self.start_on(LNX_TAB)
         self.assertBoxes([(LNX_NOT_FOUND, ERROR), (SELECT_PORT_HINT, HINT)], timeout=60)
-        self.assertEqual(self.port_list(), (self.KEPT, "COM11", True))
+        self.assertEqual(self.port_list(), (self.KEPT, "COM1", True))
         for number in range(1, 61):
             with self.subTest(port=number):
                 port = "COM%d" % number
-                self.assertEqual(self.sim.commands(port), [LNX_READ] if number > 10 else [])
-                self.assertEqual(port_holders(self.sim.path(port), self.env["WINEPREFIX"]), [])
+                self.assertEqual(self.sim.commands(port), [LNX_READ])
+                self.assertEqual(port_holders(self.sim.path(port)), [])
         self.close_program(program)
         self.assertPortOpens("COM5")
         self.assertPortOpens("COM60")

@@ -13,23 +13,32 @@ import time
 import unittest
 
 import harness
+from expected_texts import BY_LANGUAGE, EN
 from harness import DBT_DEVNODES_CHANGED, DriverError, VelmoraTestCase, wait_until
 
 ERROR, WARNING, SUCCESS, HINT, RETRY = 5, 4, 3, 6, 7
 
-CAPTION = {"EN": "Message", "RU": "Сообщение"}
-SETTINGS_READ = {"EN": "Settings read!", "RU": "Настройки считаны!"}
-LNX_FOUND = {"EN": "Tarvik-LNA_LNB reader found!\n\r->[%s]", "RU": "Считыватель Tarvik-LNA_LNB найден!\n\r->[%s]"}
-CONNECTION_BROKEN = {"EN": "The connection is broken.\n\r(%s disabled!)", "RU": "Соединение нарушено.\n\r(%s отключен!)"}
-ERROR_OPENING = {"EN": "Error opening [%s]!", "RU": "Ошибка при открытие [%s]!"}
-USB_DISCONNECTED = "Connection broken.\n\r(Tarvik-USB disabled!)"
-NO_PORTS = "No COM ports found in the system!"
-LNX_NOT_FOUND = "Tarvik-LNA_LNB not found!"
-SELECT_PORT_HINT = "If you are sure that the reader is connected to the PC,\nselect a COM port from the list!"
-USB_FOUND = "Tarvik-USB reader found!\n\r->[%s]"
+# The texts from the tests' one copy of them.
+_BOTH = ("EN", "RU")
+CAPTION = {lang: BY_LANGUAGE[lang]["TxtMessageCaption"] for lang in _BOTH}
+SETTINGS_READ = {lang: BY_LANGUAGE[lang]["TxtSettingsRead"] for lang in _BOTH}
+LNX_FOUND = {lang: BY_LANGUAGE[lang]["TxtLnxFound"] + "\n\r->[%s]" for lang in _BOTH}
+CONNECTION_BROKEN = {lang: "%s\n\r(%%s %s)" % (BY_LANGUAGE[lang]["TxtConnectionBroken"], BY_LANGUAGE[lang]["TxtDisabled"])
+                     for lang in _BOTH}
+ERROR_OPENING = {lang: BY_LANGUAGE[lang]["TxtErrorOpening"] + " [%s]!" for lang in _BOTH}
+USB_DISCONNECTED = EN["TxtUsbDisconnected"]
+NO_PORTS = EN["TxtNoPorts"]
+LNX_NOT_FOUND = EN["TxtLnxNotFound"]
+SELECT_PORT_HINT = EN["TxtSelectPortHint"]
+USB_FOUND = EN["TxtUsbFound"] + "\n\r->[%s]"
+# A USB device with no driver installed: a hardware id and a class, but no
+# device key, and enumerated before the reader.
+NO_DRIVER_DEVICE = {"port_name": None, "enumerator": "VID_0001&PID_0001", "instance": "NoDriver",
+                    "hardware_ids": ["USB\\VID_0001&PID_0001&REV_0100", "USB\\VID_0001&PID_0001"],
+                    "class_guid": "{36fc9e60-c465-11cf-8056-444553540000}", "device_params": False}
 
-SEARCH_LNX = "Search for Tarvik-LNA_LNB reader"
-SEARCH_USB = "Search for Tarvik-USB reader"
+SEARCH_LNX = EN["TxtProgressSearchLnx"]
+SEARCH_USB = EN["TxtProgressSearchUsb"]
 
 LNX_READ = b"AT+READS_LNX"
 
@@ -121,7 +130,7 @@ class DeviceChangeCase(VelmoraTestCase):
         self.sim.clear_received(port)
         self.assertTrue(self.driver.click(harness.ID_READ)["window_enabled"])
         popup = self.driver.wait_popup()
-        self.assertEqual(popup["title"], "Reading Tarvik-LNA_LNB settings")
+        self.assertEqual(popup["title"], EN["TxtProgressReadLnx"])
         self.expect_boxes([(SETTINGS_READ[self.language], SUCCESS)])
         self.driver.wait_enabled()
         self.assertEqual(self.sim.commands(port), [LNX_READ])
@@ -243,7 +252,7 @@ class PortOpen(DeviceChangeCase):
         self.sim.add_port("COM7", "usb", usb=True)
         self.sim.apply()
         self.start_with("EN", "USB_USB")
-        self.expect_boxes([(USB_FOUND % "COM7", SUCCESS), ("Settings read!", SUCCESS)])
+        self.expect_boxes([(USB_FOUND % "COM7", SUCCESS), (SETTINGS_READ["EN"], SUCCESS)])
         self.driver.wait_enabled()
         self.driver.wait_text(harness.ID_VERSION_VALUE, "1.00")
         self.assertFalse(self.driver.combo()["enabled"])
@@ -252,7 +261,7 @@ class PortOpen(DeviceChangeCase):
         t0 = self.notice()
         boxes = self.wait_box_after(t0, SETTLE + REOPEN_PAUSE)
         self.assertEqual(len(boxes), 1, boxes)
-        self.assertBox(boxes[0], USB_DISCONNECTED, ERROR, "Message")
+        self.assertBox(boxes[0], USB_DISCONNECTED, ERROR, CAPTION["EN"])
         self.driver.ok()
         combo = self.driver.combo()
         self.assertEqual(combo["items"], [""])
@@ -365,6 +374,8 @@ class NoPortOpen(DeviceChangeCase):
                     self.wait_refresh_only(items)
 
     def test_usb_tab_only_the_reader_starts_a_search(self):
+        self.addCleanup(self.sim.apply)
+        self.addCleanup(self.sim.clear_usb_devices, NO_DRIVER_DEVICE["enumerator"])
         self.start_with("EN", "USB_USB")
         self.expect_boxes([(NO_PORTS, WARNING)])
         self.driver.wait_enabled()
@@ -374,6 +385,8 @@ class NoPortOpen(DeviceChangeCase):
             ("a serial adapter", lambda: self.sim.add_port("COM4", "silent"), ["COM4"]),
             ("another USB device", lambda: self.sim.add_port("COM5", "silent", usb=other_usb), ["COM4", "COM5"]),
             ("a port removed", lambda: self.sim.remove_port("COM4", apply=False), ["COM5"]),
+            # Enumerated before the reader, it must not hide it below.
+            ("a USB device without a driver", lambda: self.sim.add_usb_device(**NO_DRIVER_DEVICE), ["COM5"]),
         ]
         for name, change, items in steps:
             with self.subTest(step=name):
@@ -387,7 +400,7 @@ class NoPortOpen(DeviceChangeCase):
         t0 = self.notice()
         elapsed = self.wait_search(t0, SEARCH_USB, ["COM5", "COM7"])
         self.assertGreaterEqual(elapsed, SETTLE - EARLY)
-        self.expect_boxes([(USB_FOUND % "COM7", SUCCESS), ("Settings read!", SUCCESS)])
+        self.expect_boxes([(USB_FOUND % "COM7", SUCCESS), (SETTINGS_READ["EN"], SUCCESS)])
         self.driver.wait_text(harness.ID_VERSION_VALUE, "1.00")
         self.assertEqual(self.sim.commands("COM7"), [b"AT+READS_USB"])
         self.assertEqual(self.sim.received("COM5"), b"")

@@ -15,7 +15,9 @@ from reader_flow import (ERROR, HINT, LNX_NOT_FOUND, LNX_READ, LNX_TAB, NO_PORTS
 
 UPPER_ID = "USB\\VID_2E3C&PID_5750&REV_0200"
 # Devices of other makers, enumerated before and after the reader.
-OTHER_ENUMERATORS = ["VID_0000&PID_0000", "VID_FFFF&PID_0000"]
+OTHER_ENUMERATORS = ["VID_0000&PID_0000", "VID_0001&PID_0001", "VID_FFFF&PID_0000"]
+# The class of USB devices that have no driver of their own class.
+USB_CLASS_GUID = "{36fc9e60-c465-11cf-8056-444553540000}"
 
 
 def devmap_name(position):
@@ -46,10 +48,11 @@ class DeviceMap(ReaderTestCase):
         self.assertEqual(self.sim.commands("COM3"), [LNX_READ])
         self.assertEqual(self.sim.commands("COM10"), [])
 
-    def test_sixty_ports_keep_the_first_fifty_in_registry_order(self):
+    def test_sixty_ports_are_all_listed_and_searched(self):
         # Registry positions 0 to 48 hold COM11 to COM59 in a scrambled order,
         # position 49 a reader on COM77, positions 50 to 59 COM1 to COM10
-        # with a reader on COM3 among them.
+        # with a reader on COM3 among them: the registry's order is
+        # arbitrary, so a port past the 50th is as good as any.
         kept = [11 + (i * 17) % 49 for i in range(49)]
         self.assertEqual(sorted(kept), list(range(11, 60)))
         for position, number in enumerate(kept):
@@ -64,12 +67,12 @@ class DeviceMap(ReaderTestCase):
         self.assertEqual(len(self.device_map()), 60)
 
         self.start_on(LNX_TAB)
-        self.assertBoxes([(SETTINGS_READ, SUCCESS), (lnx_found("COM77"), SUCCESS)], timeout=20)
-        expected = ["COM%d" % n for n in range(11, 60)] + ["COM77"]
-        self.assertEqual(self.port_list(), (expected, "COM77", False))
-        # The dropped ten are never tried.
-        self.assertEqual(self.sim.commands("COM3"), [])
-        self.assertEqual(self.sim.commands("COM77"), [LNX_READ])
+        self.assertBoxes([(SETTINGS_READ, SUCCESS), (lnx_found("COM3"), SUCCESS)], timeout=20)
+        expected = ["COM%d" % n for n in range(1, 60)] + ["COM77"]
+        self.assertEqual(self.port_list(), (expected, "COM3", False))
+        # Searched in the list's order: COM3 comes first of the two readers.
+        self.assertEqual(self.sim.commands("COM3"), [LNX_READ])
+        self.assertEqual(self.sim.commands("COM77"), [])
 
     def test_values_that_are_not_strings_are_skipped(self):
         self.sim.add_devmap_value(5, type="REG_DWORD")
@@ -179,7 +182,14 @@ class UsbReaderPort(ReaderTestCase):
          "COM1000"),
         ("device key that cannot be opened first",
          [dict(port_name="COM3", enumerator="VID_0000&PID_0000", instance="Broken", device_params=False),
-          dict(port_name="COM7")], None),
+          dict(port_name="COM7")], "COM7"),
+        # A device without a driver has a hardware id and a class but no
+        # device key; enumerated before the reader, it must not hide it.
+        ("device without a driver first",
+         [dict(port_name=None, enumerator="VID_0001&PID_0001", instance="NoDriver",
+               hardware_ids=["USB\\VID_0001&PID_0001&REV_0100", "USB\\VID_0001&PID_0001"],
+               class_guid=USB_CLASS_GUID, device_params=False),
+          dict(port_name="COM7")], "COM7"),
         ("device key that cannot be opened last",
          [dict(port_name="COM3", enumerator="VID_FFFF&PID_0000", instance="Broken", device_params=False),
           dict(port_name="COM7")], "COM7"),

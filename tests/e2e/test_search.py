@@ -9,7 +9,7 @@ import unittest
 import harness
 from harness import WHITE
 from reader_flow import (CYAN, ERROR, FIRMWARE_UNSUPPORTED, HINT, IDLE_VERSION, LNX_DEFAULT_LAMPS,
-                         LNX_NOT_FOUND, LNX_READ, LNX_TAB, SELECT_PORT_HINT, SETTINGS_READ,
+                         LNX_NOT_FOUND, POPUP_TITLES, LNX_READ, LNX_TAB, SELECT_PORT_HINT, SETTINGS_READ,
                          SETTINGS_WRITTEN, SUCCESS, USB_NOT_FOUND, USB_READ, USB_TAB, ReaderTestCase,
                          lnx_found, lnx_lamps, lnx_radios, lnx_reply, usb_found, usb_lamps, usb_radios)
 
@@ -214,6 +214,40 @@ class UsbSearch(ReaderTestCase):
         self.wait_lamps(USB_TAB, usb_lamps("AHDD3EX"))
         # The Usb search never probes the other ports.
         self.assertEqual(self.sim.commands("COM3"), [])
+        self.assertEqual(self.sim.commands("COM6"), [USB_READ])
+
+    def test_search_during_the_read_wait(self):
+        # SEARCH in the second of the read wait, while the main window is
+        # enabled: that wait ends with its popup, nothing reads the closed
+        # port, and the new search finds and reads the reader as usual.
+        self.sim.add_port("COM6", "usb", usb=True, settings="AHDD3EX")
+        self.sim.apply()
+        self.start_on(USB_TAB)
+        self.assertBox(self.driver.wait_box(10)[0], usb_found("COM6"), SUCCESS, "Message")
+        self.driver.ok()
+        self.wait_popup("read", USB_TAB)
+        self.assertWindowDuringPopup(True)
+        self.assertEqual(self.wait_commands("COM6", 1), [USB_READ])
+        self.press(harness.ID_SEARCH)
+
+        # The read popup has gone: one popup, the search's.
+        search_only = [POPUP_TITLES[("search", USB_TAB)]]
+        harness.wait_until(lambda: [p["title"] for p in self.driver.popups()] == search_only, 1,
+                           message="the search's popup alone")
+        self.assertWindowDuringPopup(False)
+        # No "Error [6] when reading" box from the ended wait's tick comes
+        # first: the next boxes are the search's.
+        self.assertBoxes([(usb_found("COM6"), SUCCESS), (SETTINGS_READ, SUCCESS)])
+        self.assertEqual(self.driver.popups(), [])
+        self.assertEqual(self.version(), "1.00")
+        self.assertEqual(self.usb_checked(), usb_radios("AHDD3EX"))
+        self.assertEqual(self.port_list(), (["COM6"], "COM6", False))
+        self.assertEqual(self.sim.commands("COM6"), [USB_READ, USB_READ])
+        # The link is the search's: a READ now reads the same open port.
+        self.sim.clear_received("COM6")
+        self.press(harness.ID_READ)
+        self.wait_popup("read", USB_TAB)
+        self.assertBoxes([(SETTINGS_READ, SUCCESS)])
         self.assertEqual(self.sim.commands("COM6"), [USB_READ])
 
     def test_reader_not_found(self):

@@ -5,10 +5,12 @@ test_window, test_panel and test_lamps (screenshots kept as PNG artefacts).
 """
 
 import os
+import re
 import struct
 import zlib
 
 import harness
+from expected_texts import BY_LANGUAGE, EN, RU
 from harness import CYAN, MAGENTA, RED, WHITE, wait_until
 
 LNX, USB = 0, 1
@@ -35,127 +37,43 @@ MAIN_EXSTYLE = WS_EX_WINDOWEDGE | WS_EX_TOPMOST
 POPUP_STYLE = WS_VISIBLE | WS_CLIPSIBLINGS | WS_CAPTION | PBS_SMOOTH
 POPUP_EXSTYLE = WS_EX_WINDOWEDGE | WS_EX_TOPMOST
 
-TITLES = {"EN": harness.TITLE_EN, "RU": harness.TITLE_RU}
-CAPTION = {"EN": "Message", "RU": "Сообщение"}
+TITLES = {lang: BY_LANGUAGE[lang]["TxtWindowTitle"] for lang in BY_LANGUAGE}
+CAPTION = {lang: BY_LANGUAGE[lang]["TxtMessageCaption"] for lang in BY_LANGUAGE}
 SEARCH_TITLES = {
-    ("EN", LNX): "Search for Tarvik-LNA_LNB reader",
-    ("EN", USB): "Search for Tarvik-USB reader",
-    ("RU", LNX): "Поиск считывателя Tarvik-LNA_LNB",
-    ("RU", USB): "Поиск считывателя Tarvik-USB",
+    ("EN", LNX): EN["TxtProgressSearchLnx"],
+    ("EN", USB): EN["TxtProgressSearchUsb"],
+    ("RU", LNX): RU["TxtProgressSearchLnx"],
+    ("RU", USB): RU["TxtProgressSearchUsb"],
 }
-NO_PORTS = {"EN": "No COM ports found in the system!", "RU": "Не найдены COM-порты в системе!"}
+NO_PORTS = {lang: BY_LANGUAGE[lang]["TxtNoPorts"] for lang in BY_LANGUAGE}
 
-# Captions that follow the language (the rest are literals).
-TEXTS = {
-    "EN": {
-        "TxtSearchButton": "SEARCH",
-        "TxtVersionLabel": "Version: ",
-        "TxtGroupInterfaces": " 1) INTERFACES: ",
-        "TxtGroupOperatingMode": " 1) READER OPERATING MODE: ",
-        "TxtGroupIndicationControl": " 2) INDICATION CONTROL: ",
-        "TxtIndicationDirect": "Direct (active '1')",
-        "TxtIndicationInverse": "Inverse (active '0')",
-        "TxtGroupOutputFormat": " 2) ID CARD OUTPUT FORMAT: ",
-        "TxtHexOrDec": "HEX or DEC",
-        "TxtGroupStandbyIndication": " 3) INDICATION IN STANDBY MODE: ",
-        "TxtStandbyDynamic": "Dynamic",
-        "TxtStandbyStatic": "Static",
-        "TxtStandbyOff": "Off",
-        "TxtGroupOutputType": " 3) ID CARD OUTPUT TYPE: ",
-        "TxtGroupTouchButtonPoll": " 4) TOUCH BUTTON POLL: ",
-        "TxtPollOn": "On",
-        "TxtPollOff": "Off",
-        "TxtGroupIdByteCount": " 4) NUMBER OF BYTE ID CARD: ",
-        "TxtGroupCardsToRead": " 5) CARD FOR READ: ",
-        "TxtReadButton": "READ",
-        "TxtWriteButton": "WRITE",
-        "TxtGroupIndicator": "Indic.",
-    },
-    "RU": {
-        "TxtSearchButton": "ПОИСК",
-        "TxtVersionLabel": "Версия: ",
-        "TxtGroupInterfaces": " 1) ИНТЕРФЕЙСЫ: ",
-        "TxtGroupOperatingMode": " 1) РЕЖИМ РАБОТЫ СЧИТЫВАТЕЛЯ: ",
-        "TxtGroupIndicationControl": " 2) УПРАВЛЕНИЕ ИНДИКАЦИЕЙ: ",
-        "TxtIndicationDirect": "Прямая (активная '1')",
-        "TxtIndicationInverse": "Инверсная (активный '0')",
-        "TxtGroupOutputFormat": " 2) ФОРМАТ ВЫВОДА ID КАРТЫ: ",
-        "TxtHexOrDec": "HEX или DEC",
-        "TxtGroupStandbyIndication": " 3) ИНДИКАЦИЯ В ДЕЖУР. РЕЖИМЕ: ",
-        "TxtStandbyDynamic": "Динамическая",
-        "TxtStandbyStatic": "Статическая",
-        "TxtStandbyOff": "Выкл.",
-        "TxtGroupOutputType": " 3) ТИП ВЫВОДА ID КАРТЫ: ",
-        "TxtGroupTouchButtonPoll": " 4) ОПРОС СЕНСОРНОЙ КНОПКИ: ",
-        "TxtPollOn": "Вкл.",
-        "TxtPollOff": "Выкл.",
-        "TxtGroupIdByteCount": " 4) КОЛИЧЕСТВО БАЙТ ID КАРТЫ: ",
-        "TxtGroupCardsToRead": " 5) ЧИТАТЬ КАРТЫ: ",
-        "TxtReadButton": "СЧИТАТЬ",
-        "TxtWriteButton": "ЗАПИСАТЬ",
-        "TxtGroupIndicator": "Инд.",
-    },
-}
+# Captions that follow the language, by text id (the rest are literals).
+TEXTS = BY_LANGUAGE
 
 TAB_LABELS = ["Tarvik-LNA_B", "  Tarvik-USB   "]
-
-# Styles as created.
-COMBO = 0x50000003
-PUSH = 0x50000000
-LABEL = 0x50000000
-TABS = 0x54000000
-PAGE_GROUP = 0x40020007
-PAGE_RADIO = 0x40000009
-SHARED_GROUP = 0x50020007
-SHARED_RADIO = 0x50000009
-READ_BUTTON = 0x50020000
 
 BOTH = "both"
 
 # The panel in creation order: class, caption (a Txt key or a literal),
-# style, x, y, width, height, id, page.
-CONTROLS = [
-    ("Combobox", "", COMBO, 10, 10, 150, 200, 1, BOTH),
-    ("Button", "TxtSearchButton", PUSH, 180, 10, 140, 40, 2, BOTH),
-    ("Static", "TxtVersionLabel", LABEL, 10, 39, 60, 20, 30, BOTH),
-    ("Static", "x.xx", LABEL, 70, 39, 40, 20, 31, BOTH),
-    ("SysTabControl32", "", TABS, 10, 60, 310, 500, 0, BOTH),
-    ("Button", "TxtGroupInterfaces", PAGE_GROUP, 20, 100, 290, 90, 0, LNX),
-    ("Button", "Touch Memory", PAGE_RADIO, 30, 120, 120, 20, 3, LNX),
-    ("Button", "Wiegand 26", PAGE_RADIO, 30, 141, 120, 20, 4, LNX),
-    ("Button", "Wiegand 44", PAGE_RADIO, 30, 162, 120, 20, 5, LNX),
-    ("Button", "TxtGroupOperatingMode", PAGE_GROUP, 20, 100, 290, 70, 0, USB),
-    ("Button", "WINDOWS", PAGE_RADIO, 30, 120, 95, 20, 20, USB),
-    ("Button", "Windows, Linux, MacOS", PAGE_RADIO, 30, 141, 180, 20, 21, USB),
-    ("Button", "TxtGroupIndicationControl", PAGE_GROUP, 20, 200, 290, 70, 0, LNX),
-    ("Button", "TxtIndicationDirect", PAGE_RADIO, 30, 220, 190, 20, 6, LNX),
-    ("Button", "TxtIndicationInverse", PAGE_RADIO, 30, 241, 190, 20, 7, LNX),
-    ("Button", "TxtGroupOutputFormat", PAGE_GROUP, 20, 180, 290, 70, 0, USB),
-    ("Button", "TxtHexOrDec", PAGE_RADIO, 30, 200, 120, 20, 22, USB),
-    ("Button", "Touch Memory", PAGE_RADIO, 30, 221, 120, 20, 23, USB),
-    ("Button", "TxtGroupStandbyIndication", PAGE_GROUP, 20, 280, 290, 90, 0, LNX),
-    ("Button", "TxtStandbyDynamic", PAGE_RADIO, 30, 300, 120, 20, 8, LNX),
-    ("Button", "TxtStandbyStatic", PAGE_RADIO, 30, 321, 120, 20, 9, LNX),
-    ("Button", "TxtStandbyOff", PAGE_RADIO, 30, 342, 60, 20, 10, LNX),
-    ("Button", "TxtGroupOutputType", PAGE_GROUP, 20, 260, 290, 70, 0, USB),
-    ("Button", "HEX", PAGE_RADIO, 30, 280, 70, 20, 24, USB),
-    ("Button", "DEC", PAGE_RADIO, 30, 301, 70, 20, 25, USB),
-    ("Button", "TxtGroupTouchButtonPoll", PAGE_GROUP, 20, 380, 290, 70, 0, LNX),
-    ("Button", "TxtPollOn", PAGE_RADIO, 30, 400, 60, 20, 11, LNX),
-    ("Button", "TxtPollOff", PAGE_RADIO, 30, 421, 60, 20, 12, LNX),
-    ("Button", "TxtGroupIdByteCount", PAGE_GROUP, 20, 340, 290, 110, 0, USB),
-    ("Button", "5", PAGE_RADIO, 30, 360, 60, 20, 26, USB),
-    ("Button", "4", PAGE_RADIO, 30, 381, 60, 20, 27, USB),
-    ("Button", "3", PAGE_RADIO, 30, 402, 60, 20, 28, USB),
-    ("Button", "2", PAGE_RADIO, 30, 423, 60, 20, 29, USB),
-    ("Button", "TxtGroupCardsToRead", SHARED_GROUP, 20, 460, 290, 90, 0, BOTH),
-    ("Button", "HID, EM-Marine + MIFARE, Pay", SHARED_RADIO, 30, 480, 240, 20, 32, BOTH),
-    ("Button", "HID, EM-Marine", SHARED_RADIO, 30, 501, 120, 20, 33, BOTH),
-    ("Button", "MIFARE, Pay", SHARED_RADIO, 30, 522, 120, 20, 34, BOTH),
-    ("Button", "TxtReadButton", READ_BUTTON, 10, 570, 140, 40, 13, BOTH),
-    ("Button", "TxtWriteButton", PUSH, 180, 570, 140, 40, 14, BOTH),
-    ("Button", "TxtGroupIndicator", SHARED_GROUP, 330, 60, 50, 500, 0, BOTH),
-]
+# style, x, y, width, height, id, page; from the tests' one copy of the
+# control table, which the unit tests compile.
+_CONTROLS_PATH = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "unit",
+                              "expected_controls.inc")
+_CONTROL_ROW = re.compile(r'^(TEXT|LITERAL)_CONTROL\(\w+, "([^"]*)", (?:(Txt\w+)|"([^"]*)"), (0x[0-9A-Fa-f]+), '
+                          r'(\d+), (\d+), (\d+), (\d+), (\d+), (Both|Lnx|Usb)\)$', re.M)
+_PAGES = {"Both": BOTH, "Lnx": LNX, "Usb": USB}
+
+
+def _read_controls():
+    with open(_CONTROLS_PATH, encoding="utf-8") as f:
+        rows = _CONTROL_ROW.findall(f.read())
+    if not rows:
+        raise AssertionError("no controls read from %s" % _CONTROLS_PATH)
+    return [(cls, text_id or literal, int(style, 16), int(x), int(y), int(w), int(h), int(id), _PAGES[page])
+            for _, cls, text_id, literal, style, x, y, w, h, id, page in rows]
+
+
+CONTROLS = _read_controls()
 
 # Creation-order indexes of the cards-to-read group box and its radios:
 # visible on both pages, enabled on the Usb page only.

@@ -29,22 +29,10 @@ protected:
         DeleteFileW(L"appconfig.ini");
         loadPreferences();  // creates the default file
 
-        static bool registered;
-        if (!registered) {
-            WNDCLASSW windowClass = {};
-            windowClass.lpfnWndProc = mainWindowProc;
-            windowClass.hInstance = GetModuleHandleW(nullptr);
-            windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-            windowClass.lpszClassName = MainWindowClass;
-            registered = RegisterClassW(&windowClass) != 0;
-        }
         uiLanguage = UiLanguage::Russian;
         readerType = ReaderType::Lnx;
         selectTextTable();
-        mainWindow = CreateWindowExW(0, MainWindowClass, TextTable[TxtWindowTitle], WS_SYSMENU | WS_MINIMIZEBOX,
-                                     0, 0, 395, 670, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(mainWindow, nullptr);
-        createControls();
+        ASSERT_NE(createMainWindow(GetModuleHandleW(nullptr)), nullptr);
         // Shown, so that invalidated areas are tracked.
         ShowWindow(mainWindow, SW_SHOWNOACTIVATE);
         UpdateWindow(mainWindow);

@@ -181,7 +181,8 @@ bool isTimerRunning(TimerId id)
     // restarted so the test's state stays as it was.
     if (!KillTimer(mainWindow, static_cast<UINT_PTR>(id)))
         return false;
-    SetTimer(mainWindow, static_cast<UINT_PTR>(id), id == TimerId::Search ? 10 : 500, nullptr);
+    UINT period = id == TimerId::Search ? SearchPeriodMs : ReplyWaitPeriodMs;
+    SetTimer(mainWindow, static_cast<UINT_PTR>(id), period, nullptr);
     return true;
 }
 
@@ -470,7 +471,7 @@ TEST_F(Link, PickedPortIsOpenedAndReadAndCountsAsChosen)
     EXPECT_TRUE(isTimerRunning(TimerId::Read));
 }
 
-TEST_F(Link, PickedPortThatWillNotOpenIsReportedAndStillChosen)
+TEST_F(Link, PickedPortThatWillNotOpenIsReportedAndNotChosen)
 {
     setPorts({"COM2", "COM5"});
     refreshPortList();
@@ -482,7 +483,7 @@ TEST_F(Link, PickedPortThatWillNotOpenIsReportedAndStillChosen)
     EXPECT_EQ(shown(recorder), (std::vector<Box>{{L"Error opening [COM5]!", IDI_MSG_ERROR}}));
     EXPECT_EQ(channelLog, std::vector<std::string>{"open COM5"});
     EXPECT_FALSE(linkState.portOpen);
-    EXPECT_TRUE(linkState.portChosen);
+    EXPECT_FALSE(linkState.portChosen);  // as if nothing had been picked
     EXPECT_TRUE(IsWindowEnabled(portList));
     EXPECT_EQ(selectedEntry(), 0);  // refilled
     EXPECT_EQ(progressPopup, nullptr);
@@ -679,21 +680,70 @@ TEST_F(Link, SearchRunsOnTheHundredthTick)
     EXPECT_TRUE(IsWindowEnabled(mainWindow));
 }
 
-TEST_F(Link, OverlappingWaitsCannotLeaveTheSearchRunningForever)
+// One wait owns the link at a time: a new wait or a reset ends the one in
+// progress, its timer, its popup and its count, and a tick of the ended
+// wait that was already queued does nothing.
+TEST_F(Link, StartingAWaitEndsTheOneInProgress)
 {
-    // A read tick that lands while a search has counted to 99 pushes the
-    // shared count to 100; the search must still end on its next tick.
-    onSearchCommand();
-    BoxRecorder recorder;
-    progressTicks = 99;
+    fakePorts["COM3"].reply = LnxSettingsReply;
+    openPort("COM3");
+    onReadCommand();
+    HWND readPopup = progressPopup;
     onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+    ASSERT_EQ(progressTicks, 1);
+
+    onWriteCommand();
+    EXPECT_FALSE(IsWindow(readPopup));
+    EXPECT_NE(progressPopup, nullptr);
     EXPECT_EQ(progressTicks, 0);
-    onSearchCommand();
-    progressTicks = 100;
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    EXPECT_FALSE(isTimerRunning(TimerId::Read));
+    EXPECT_TRUE(isTimerRunning(TimerId::Write));
+
+    BoxRecorder recorder;
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));  // already queued
     EXPECT_EQ(progressTicks, 0);
-    EXPECT_FALSE(isTimerRunning(TimerId::Search));
+    EXPECT_TRUE(recorder.boxes().empty());
+    EXPECT_EQ(channelLog, (std::vector<std::string>{"write COM3 AT+READS_LNX", "write COM3 AT+TMX1AO"}));
+
+    // The write's own wait still needs its two ticks.
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+    EXPECT_TRUE(recorder.boxes().empty());
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+    EXPECT_EQ(recorder.boxes().size(), 1u);
+    EXPECT_FALSE(isTimerRunning(TimerId::Write));
     EXPECT_TRUE(IsWindowEnabled(mainWindow));
+}
+
+TEST_F(Link, ResetEndsTheWaitInProgress)
+{
+    for (TimerId wait : {TimerId::Search, TimerId::Read, TimerId::Write}) {
+        SCOPED_TRACE(static_cast<int>(wait));
+        restartOn(ReaderType::Lnx);
+        fakePorts["COM3"].reply = LnxSettingsReply;
+        openPort("COM3");
+        if (wait == TimerId::Search)
+            startProgress(TimerId::Search, SearchPeriodMs);
+        else if (wait == TimerId::Read)
+            onReadCommand();
+        else
+            onWriteCommand();
+        HWND popup = progressPopup;
+        onProgressTimer(static_cast<UINT_PTR>(wait));
+        ASSERT_FALSE(IsWindowEnabled(mainWindow));
+
+        resetLink();
+        EXPECT_FALSE(isTimerRunning(wait));
+        EXPECT_FALSE(IsWindow(popup));
+        EXPECT_EQ(progressPopup, nullptr);
+        EXPECT_EQ(progressTicks, 0);
+        EXPECT_TRUE(IsWindowEnabled(mainWindow));  // nothing else will enable it
+
+        BoxRecorder recorder;
+        for (int tick = 0; tick < 100; tick++)
+            onProgressTimer(static_cast<UINT_PTR>(wait));
+        EXPECT_TRUE(recorder.boxes().empty());
+        EXPECT_EQ(channelLog.back(), "close COM3");
+    }
 }
 
 TEST_F(Link, OtherTimersAreNotCounted)
@@ -781,30 +831,92 @@ TEST_F(Link, LnxSearchReportsAWriteAcknowledgementAndGoesOn)
     EXPECT_STREQ(linkState.currentPort, "COM2");
 }
 
-TEST_F(Link, LnxSearchAfterAFailedPickReportsTheFirstSilentReader)
+TEST_F(Link, SearchAfterAFailedPickIsAnOrdinaryOne)
 {
-    setPorts({"COM1", "COM2"});
-    fakePorts["COM1"] = {};
-    fakePorts["COM2"].reply = LnxSettingsReply;
-    linkState.portChosen = true;  // left by a pick whose open failed
-    BoxRecorder recorder;
-    runSearch();
-    EXPECT_EQ(shown(recorder), (std::vector<Box>{NoReply, SettingsRead,
-                                                 {L"Tarvik-LNA_LNB reader found!\n\r->[COM2]", IDI_MSG_SUCCESS}}));
+    for (auto command : {onReadCommand, onWriteCommand}) {
+        restartOn(ReaderType::Lnx);
+        setPorts({"COM1", "COM2", "COM5"});
+        refreshPortList();
+        fakePorts["COM1"] = {};  // silent
+        fakePorts["COM2"].reply = LnxSettingsReply;
+        fakePorts["COM5"].opens = false;
+        SendMessageW(portList, CB_SETCURSEL, 2, 0);
+        BoxRecorder recorder;
+        onPortListCommand(CBN_SELCHANGE);
+        command();
+        for (int tick = 1; tick <= 100; tick++)
+            onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+        // The silent COM1 passes without a box, as in any search.
+        EXPECT_EQ(shown(recorder), (std::vector<Box>{{L"Error opening [COM5]!", IDI_MSG_ERROR}, SettingsRead,
+                                                     {L"Tarvik-LNA_LNB reader found!\n\r->[COM2]",
+                                                      IDI_MSG_SUCCESS}}));
+        EXPECT_EQ(channelLog, (std::vector<std::string>{"open COM5", "open COM1", "write COM1 AT+READS_LNX",
+                                                        "read COM1", "close COM1", "open COM2",
+                                                        "write COM2 AT+READS_LNX", "read COM2"}));
+    }
 }
 
-TEST_F(Link, LnxSearchTriesAtMostFiftyPorts)
+TEST_F(Link, LnxSearchTriesEveryPort)
 {
     std::vector<std::string> ports;
-    for (int n = 1; n <= 55; n++) {
+    for (int n = 1; n <= 60; n++) {
         ports.push_back("COM" + std::to_string(n));
         fakePorts[ports.back()].opens = false;
     }
     setPorts(ports);
     BoxRecorder recorder;
     runSearch();
-    EXPECT_EQ(channelLog.size(), 50u);
+    std::vector<std::string> opened;
+    for (const std::string &port : ports)
+        opened.push_back("open " + port);
+    EXPECT_EQ(channelLog, opened);
     EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
+}
+
+// Ports that come and go during a search change the list each reset
+// refills; the search goes on with the first listed port numbered above the
+// one it has just tried, whatever position that port now has.
+TEST_F(Link, LnxSearchGoesOnAfterThePortJustTried)
+{
+    const struct {
+        const char *name;
+        std::vector<std::string> vanish;  // while COM1 is probed
+        std::vector<std::string> appear;
+        std::vector<std::string> opened;
+    } cases[] = {
+        {"the probed port", {"COM1"}, {}, {"open COM1", "open COM3", "open COM5"}},
+        {"the probed port and the next", {"COM1", "COM3"}, {}, {"open COM1", "open COM5"}},
+        {"a new port before the probed one", {}, {"COM0"}, {"open COM1", "open COM3", "open COM5"}},
+        {"a new port after the probed one", {"COM1"}, {"COM2"}, {"open COM1", "open COM2", "open COM3",
+                                                                 "open COM5"}},
+        {"the probed port back under a lower number", {"COM1"}, {"COM0"}, {"open COM1", "open COM3",
+                                                                           "open COM5"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        restartOn(ReaderType::Lnx);
+        setPorts({"COM1", "COM3", "COM5"});
+        for (const char *port : {"COM0", "COM1", "COM2", "COM3", "COM5"})
+            fakePorts[port] = {};  // all silent
+        onFakeWrite = [&](const std::string &port) {
+            if (port != "COM1")
+                return;
+            for (const std::string &gone : c.vanish)
+                removeSerialPort(gone);
+            for (const std::string &added : c.appear)
+                addSerialPort(added);
+        };
+        BoxRecorder recorder;
+        runSearch();
+
+        std::vector<std::string> opened;
+        for (const std::string &entry : channelLog)
+            if (entry.compare(0, 5, "open ") == 0)
+                opened.push_back(entry);
+        EXPECT_EQ(opened, c.opened);
+        EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
+        onFakeWrite = nullptr;
+    }
 }
 
 // Ports that vanish during a search shorten the list that each reset
@@ -907,7 +1019,7 @@ TEST_F(Link, UsbSearchFindsTheReaderAndReadsItWithTheWindowEnabled)
     restartOn(ReaderType::Usb);
     UsbReaderDevice reader(L"COM7");
     char probe[PortNameCapacity] = "";
-    if (!findUsbReaderPort(probe, "2E3C", "5750", "0200", "2e3c", "5750", "0200"))
+    if (!findTarvikUsbPort(probe))
         GTEST_SKIP() << "this Wine does not list the simulated USB device";
 
     setPorts({"COM3", "COM7"});
@@ -945,6 +1057,48 @@ TEST_F(Link, UsbSearchFindsTheReaderAndReadsItWithTheWindowEnabled)
     EXPECT_TRUE(recorder.boxes().empty());
     EXPECT_FALSE(linkState.portOpen);
     EXPECT_TRUE(IsWindowEnabled(portList));
+}
+
+TEST_F(Link, SearchDuringTheUsbReadWaitEndsThatWait)
+{
+    restartOn(ReaderType::Usb);
+    UsbReaderDevice reader(L"COM7");
+    char probe[PortNameCapacity] = "";
+    if (!findTarvikUsbPort(probe))
+        GTEST_SKIP() << "this Wine does not list the simulated USB device";
+
+    setPorts({"COM7"});
+    fakePorts["COM7"].reply = UsbSettingsReply;
+    onSearchCommand();
+    BoxRecorder recorder;
+    for (int tick = 1; tick <= 100; tick++)
+        onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    ASSERT_TRUE(isTimerRunning(TimerId::Read));
+    ASSERT_TRUE(IsWindowEnabled(mainWindow));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+
+    // SEARCH in that second: the read wait is over, its ticks do nothing.
+    onSearchCommand();
+    EXPECT_FALSE(isTimerRunning(TimerId::Read));
+    EXPECT_TRUE(isTimerRunning(TimerId::Search));
+    EXPECT_EQ(progressTicks, 0);
+    for (int tick = 1; tick <= 99; tick++) {
+        onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+        onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    }
+    EXPECT_EQ(progressTicks, 99);
+    EXPECT_EQ(channelLog, (std::vector<std::string>{"open COM7", "write COM7 AT+READS_USB", "close COM7"}));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+
+    const Box found = {L"Tarvik-USB reader found!\n\r->[COM7]", IDI_MSG_SUCCESS};
+    EXPECT_EQ(shown(recorder), (std::vector<Box>{found, found, SettingsRead}));
+    EXPECT_EQ(channelLog, (std::vector<std::string>{"open COM7", "write COM7 AT+READS_USB", "close COM7",
+                                                    "open COM7", "write COM7 AT+READS_USB", "read COM7"}));
+    EXPECT_TRUE(linkState.portOpen);
+    EXPECT_EQ(progressPopup, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(mainWindow));
 }
 
 TEST_F(Link, SilenceAfterALnxSearchOffersThePortsAgain)

@@ -20,40 +20,38 @@ void notePaint(HWND window)
     DeleteObject(update);
 }
 
+WNDPROC programWindowProc;
+
+// In front of the program's own procedure: notes what a paint was asked to
+// cover, and keeps the timers' ticks away, since the tests give the ticks
+// themselves.
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_PAINT && paintedRegion != nullptr)
         notePaint(window);
-    return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_TIMER)
+        return 0;
+    return CallWindowProcW(programWindowProc, window, message, wParam, lParam);
 }
 
 }  // namespace
 
 void createTestMainWindow(ReaderType type)
 {
-    static bool registered;
-    if (!registered) {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = testWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        windowClass.lpszClassName = MainWindowClass;
-        registered = RegisterClassW(&windowClass) != 0;
-    }
     if (paintedRegion == nullptr)
         paintedRegion = CreateRectRgn(0, 0, 0, 0);
 
     uiLanguage = UiLanguage::English;
     readerType = type;
     selectTextTable();
+    if (createMainWindow(GetModuleHandleW(nullptr)) == nullptr)
+        return;
+    programWindowProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(testWindowProc)));
     // Left of the screen's edge with its lamp column: a message box that
     // closes over the window can then never expose the lamp area, and only
     // the code under test can make it invalid.
-    mainWindow = CreateWindowExW(0, MainWindowClass, TextTable[TxtWindowTitle], WS_SYSMENU | WS_MINIMIZEBOX,
-                                 -390, 40, 395, 670, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (mainWindow == nullptr)
-        return;
-    createControls();
+    SetWindowPos(mainWindow, nullptr, -390, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(mainWindow, SW_SHOWNOACTIVATE);
     UpdateWindow(mainWindow);
     pumpMessages();

@@ -1,6 +1,6 @@
-// A real main window for the reader-link and settings tests: the class
-// "my Window" with a bare procedure that only notes lamp repaints, and every
-// control of the panel.
+// The program's main window for the reader-link and settings tests, made as
+// start-up makes it, with a procedure in front of the program's that notes
+// lamp repaints and holds back timer ticks.
 #ifndef VELMORA_TESTS_LINK_WINDOW_H
 #define VELMORA_TESTS_LINK_WINDOW_H
 

@@ -24,7 +24,7 @@ add_executable(serial_devchange_test
     ${CMAKE_SOURCE_DIR}/prefs/texts_en.cpp
     ${CMAKE_SOURCE_DIR}/prefs/texts_ru.cpp)
 target_include_directories(serial_devchange_test PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(serial_devchange_test PRIVATE velmora_wire gtest_main setupapi advapi32 user32)
+target_link_libraries(serial_devchange_test PRIVATE velmora_wire velmora_version gtest_main setupapi advapi32 user32)
 gtest_discover_tests(serial_devchange_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
                      PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 RESOURCE_LOCK wine_desktop)

@@ -237,6 +237,10 @@ TEST_F(DeviceChange, IdleUsbTabSearchesWhenTheReaderArrives)
         bool search;
     } cases[] = {
         {"the reader", {reader(L"A", L"COM7")}, "COM7", true},
+        {"the reader after a device without a driver",
+         {{L"VID_0001&PID_0001", L"A", {"USB\\VID_0001&PID_0001&REV_0100"}, false, nullptr, REG_SZ},
+          reader(L"A", L"COM7")},
+         "COM7", true},
         {"another device", {reader(L"A", L"COM7", "USB\\VID_2E3C&PID_5750&REV_0300")}, "COM3", false},
         {"nothing", {}, "COM3", false},
     };

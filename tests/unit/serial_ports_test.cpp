@@ -27,7 +27,7 @@ std::string longName(size_t length)
 
 bool findReader(char *port)
 {
-    return findUsbReaderPort(port, "2E3C", "5750", "0200", "2e3c", "5750", "0200");
+    return findTarvikUsbPort(port);
 }
 
 class PortDiscovery : public ::testing::Test {
@@ -144,7 +144,7 @@ TEST_F(PortDiscovery, RefreshRebuildsTheListOnlyWhenThePortsChanged)
     EXPECT_EQ(entries(portList), Texts({"COM3"}));
 }
 
-TEST_F(PortDiscovery, FillKeepsRegistryOrderAndSortKeepsTheFirstFifty)
+TEST_F(PortDiscovery, FillKeepsRegistryOrderAndSortKeepsEveryPort)
 {
     // Value names in registry order carry COM60, COM59, ... COM1.
     std::vector<std::string> ports;
@@ -162,7 +162,7 @@ TEST_F(PortDiscovery, FillKeepsRegistryOrderAndSortKeepsTheFirstFifty)
 
     sortPortList(portList);
     Texts expected;
-    for (int number = 11; number <= 60; number++)
+    for (int number = 1; number <= 60; number++)
         expected.push_back("COM" + std::to_string(number));
     EXPECT_EQ(entries(portList), expected);
     EXPECT_EQ(selection(portList), 0);
@@ -407,7 +407,9 @@ TEST_F(PortDiscovery, FindUsbReaderPort)
          true, "COM7"},
         {"device key missing before the reader",
          {{L"VID_0001&PID_0001", L"A", {"USB\\VID_0001&PID_0001"}, false, nullptr, REG_SZ}, reader(L"A", L"COM7")},
-         false, "unchanged"},
+         true, "COM7"},
+        {"reader's id on a device without a device key, before the reader",
+         {{L"VID_2E3C&PID_5750", L"A", {ReaderId}, false, nullptr, REG_SZ}, reader(L"B", L"COM7")}, true, "COM7"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

@@ -23,39 +23,20 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// The main window of the tests: the program's class name, size and style, a
-// window procedure that paints the way the program's does and notes timers.
+// The main window of the tests: the program's own, made as start-up makes
+// it, with a procedure in front of the program's that notes the timers'
+// ticks instead of acting on them.
 
 std::vector<UINT_PTR> timerTicks;
+WNDPROC programWindowProc;
 
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_PAINT:
-        eraseOtherPageLamps();
-        invalidateLamps();
-        paintLamps();
-        break;
-    case WM_TIMER:
+    if (message == WM_TIMER) {
         timerTicks.push_back(wParam);
         return 0;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void registerTestClass()
-{
-    static bool registered = false;
-    if (registered)
-        return;
-    WNDCLASSW windowClass = {};
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = testWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    windowClass.lpszClassName = MainWindowClass;
-    registered = RegisterClassW(&windowClass) != 0;
+    return CallWindowProcW(programWindowProc, window, message, wParam, lParam);
 }
 
 void pumpFor(DWORD milliseconds)
@@ -80,14 +61,9 @@ void selectSession(UiLanguage language, ReaderType page)
 void openMainWindow(UiLanguage language, ReaderType page)
 {
     selectSession(language, page);
-    registerTestClass();
-    int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    mainWindow = CreateWindowExW(0, MainWindowClass, TextTable[TxtWindowTitle], WS_SYSMENU | WS_MINIMIZEBOX,
-                                 screenWidth / 2 - 197, screenHeight / 2 - 335, 395, 670, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    ASSERT_NE(mainWindow, nullptr);
-    createControls();
+    ASSERT_NE(createMainWindow(GetModuleHandleW(nullptr)), nullptr);
+    programWindowProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(testWindowProc)));
     ShowWindow(mainWindow, SW_SHOWNORMAL);
     UpdateWindow(mainWindow);
     pumpFor(20);
@@ -199,52 +175,15 @@ struct ExpectedControl {
     Page page;
 };
 
+#define TEXT_CONTROL(handle, className, text, style, x, y, width, height, id, page) \
+    {&handle, L"" className, text, nullptr, style, x, y, width, height, id, Page::page},
+#define LITERAL_CONTROL(handle, className, literal, style, x, y, width, height, id, page) \
+    {&handle, L"" className, Literal, L"" literal, style, x, y, width, height, id, Page::page},
 const ExpectedControl Panel[] = {
-    {&portList, L"Combobox", Literal, L"", 0x50000003, 10, 10, 150, 200, 1, Page::Both},
-    {&searchButton, L"Button", TxtSearchButton, nullptr, 0x50000000, 180, 10, 140, 40, 2, Page::Both},
-    {&versionLabel, L"Static", TxtVersionLabel, nullptr, 0x50000000, 10, 39, 60, 20, 30, Page::Both},
-    {&versionValue, L"Static", Literal, L"x.xx", 0x50000000, 70, 39, 40, 20, 31, Page::Both},
-    {&readerTabs, L"SysTabControl32", Literal, nullptr, 0x54000000, 10, 60, 310, 500, 0, Page::Both},
-    {&interfacesGroup, L"Button", TxtGroupInterfaces, nullptr, 0x40020007, 20, 100, 290, 90, 0, Page::Lnx},
-    {&ifTouchMemoryRadio, L"Button", Literal, L"Touch Memory", 0x40000009, 30, 120, 120, 20, 3, Page::Lnx},
-    {&ifWiegand26Radio, L"Button", Literal, L"Wiegand 26", 0x40000009, 30, 141, 120, 20, 4, Page::Lnx},
-    {&ifWiegand44Radio, L"Button", Literal, L"Wiegand 44", 0x40000009, 30, 162, 120, 20, 5, Page::Lnx},
-    {&operatingModeGroup, L"Button", TxtGroupOperatingMode, nullptr, 0x40020007, 20, 100, 290, 70, 0, Page::Usb},
-    {&modeWindowsRadio, L"Button", Literal, L"WINDOWS", 0x40000009, 30, 120, 95, 20, 20, Page::Usb},
-    {&modeAllOsRadio, L"Button", Literal, L"Windows, Linux, MacOS", 0x40000009, 30, 141, 180, 20, 21, Page::Usb},
-    {&indicationControlGroup, L"Button", TxtGroupIndicationControl, nullptr, 0x40020007, 20, 200, 290, 70, 0,
-     Page::Lnx},
-    {&indDirectRadio, L"Button", TxtIndicationDirect, nullptr, 0x40000009, 30, 220, 190, 20, 6, Page::Lnx},
-    {&indInverseRadio, L"Button", TxtIndicationInverse, nullptr, 0x40000009, 30, 241, 190, 20, 7, Page::Lnx},
-    {&outputFormatGroup, L"Button", TxtGroupOutputFormat, nullptr, 0x40020007, 20, 180, 290, 70, 0, Page::Usb},
-    {&outHexDecRadio, L"Button", TxtHexOrDec, nullptr, 0x40000009, 30, 200, 120, 20, 22, Page::Usb},
-    {&outTouchMemoryRadio, L"Button", Literal, L"Touch Memory", 0x40000009, 30, 221, 120, 20, 23, Page::Usb},
-    {&standbyIndicationGroup, L"Button", TxtGroupStandbyIndication, nullptr, 0x40020007, 20, 280, 290, 90, 0,
-     Page::Lnx},
-    {&standbyDynamicRadio, L"Button", TxtStandbyDynamic, nullptr, 0x40000009, 30, 300, 120, 20, 8, Page::Lnx},
-    {&standbyStaticRadio, L"Button", TxtStandbyStatic, nullptr, 0x40000009, 30, 321, 120, 20, 9, Page::Lnx},
-    {&standbyOffRadio, L"Button", TxtStandbyOff, nullptr, 0x40000009, 30, 342, 60, 20, 10, Page::Lnx},
-    {&outputTypeGroup, L"Button", TxtGroupOutputType, nullptr, 0x40020007, 20, 260, 290, 70, 0, Page::Usb},
-    {&fmtHexRadio, L"Button", Literal, L"HEX", 0x40000009, 30, 280, 70, 20, 24, Page::Usb},
-    {&fmtDecRadio, L"Button", Literal, L"DEC", 0x40000009, 30, 301, 70, 20, 25, Page::Usb},
-    {&touchButtonPollGroup, L"Button", TxtGroupTouchButtonPoll, nullptr, 0x40020007, 20, 380, 290, 70, 0,
-     Page::Lnx},
-    {&touchPollOnRadio, L"Button", TxtPollOn, nullptr, 0x40000009, 30, 400, 60, 20, 11, Page::Lnx},
-    {&touchPollOffRadio, L"Button", TxtPollOff, nullptr, 0x40000009, 30, 421, 60, 20, 12, Page::Lnx},
-    {&idByteCountGroup, L"Button", TxtGroupIdByteCount, nullptr, 0x40020007, 20, 340, 290, 110, 0, Page::Usb},
-    {&bytes5Radio, L"Button", Literal, L"5", 0x40000009, 30, 360, 60, 20, 26, Page::Usb},
-    {&bytes4Radio, L"Button", Literal, L"4", 0x40000009, 30, 381, 60, 20, 27, Page::Usb},
-    {&bytes3Radio, L"Button", Literal, L"3", 0x40000009, 30, 402, 60, 20, 28, Page::Usb},
-    {&bytes2Radio, L"Button", Literal, L"2", 0x40000009, 30, 423, 60, 20, 29, Page::Usb},
-    {&cardsToReadGroup, L"Button", TxtGroupCardsToRead, nullptr, 0x50020007, 20, 460, 290, 90, 0, Page::Both},
-    {&cardsAllRadio, L"Button", Literal, L"HID, EM-Marine + MIFARE, Pay", 0x50000009, 30, 480, 240, 20, 32,
-     Page::Both},
-    {&cardsHidEmRadio, L"Button", Literal, L"HID, EM-Marine", 0x50000009, 30, 501, 120, 20, 33, Page::Both},
-    {&cardsMifarePayRadio, L"Button", Literal, L"MIFARE, Pay", 0x50000009, 30, 522, 120, 20, 34, Page::Both},
-    {&readButton, L"Button", TxtReadButton, nullptr, 0x50020000, 10, 570, 140, 40, 13, Page::Both},
-    {&writeButton, L"Button", TxtWriteButton, nullptr, 0x50000000, 180, 570, 140, 40, 14, Page::Both},
-    {&lampFrameGroup, L"Button", TxtGroupIndicator, nullptr, 0x50020007, 330, 60, 50, 500, 0, Page::Both},
+#include "expected_controls.inc"
 };
+#undef LITERAL_CONTROL
+#undef TEXT_CONTROL
 constexpr size_t ReadButtonRow = 37;
 
 const int AllRadios[] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 32, 33, 34};

@@ -21,8 +21,9 @@
 #include <vector>
 
 #include "resource_ids.h"
+#include "velmora_version.h"
 
-static const wchar_t WindowTitle[] = L"Velmora ver.1.0 (x86)";
+static const wchar_t WindowTitle[] = L"Velmora ver." VELMORA_VERSION_LABEL;
 static const wchar_t Caption[] = L"Message";
 
 static HWND mainWindow;
