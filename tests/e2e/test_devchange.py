@@ -385,8 +385,12 @@ class NoPortOpen(DeviceChangeCase):
             ("a serial adapter", lambda: self.sim.add_port("COM4", "silent"), ["COM4"]),
             ("another USB device", lambda: self.sim.add_port("COM5", "silent", usb=other_usb), ["COM4", "COM5"]),
             ("a port removed", lambda: self.sim.remove_port("COM4", apply=False), ["COM5"]),
-            # Enumerated before the reader, it must not hide it below.
-            ("a USB device without a driver", lambda: self.sim.add_usb_device(**NO_DRIVER_DEVICE), ["COM5"]),
+            # Enumerated before the reader, it must not hide it below. A port
+            # comes with it, so that the refreshed list shows when the
+            # recovery has run: a notice sent before that would be taken
+            # into the same recovery.
+            ("a USB device without a driver", lambda: (self.sim.add_usb_device(**NO_DRIVER_DEVICE),
+                                                       self.sim.add_port("COM6", "silent")), ["COM5", "COM6"]),
         ]
         for name, change, items in steps:
             with self.subTest(step=name):
@@ -398,7 +402,7 @@ class NoPortOpen(DeviceChangeCase):
         self.sim.add_port("COM7", "usb", usb=True)
         self.sim.apply()
         t0 = self.notice()
-        elapsed = self.wait_search(t0, SEARCH_USB, ["COM5", "COM7"])
+        elapsed = self.wait_search(t0, SEARCH_USB, ["COM5", "COM6", "COM7"])
         self.assertGreaterEqual(elapsed, SETTLE - EARLY)
         self.expect_boxes([(USB_FOUND % "COM7", SUCCESS), (SETTINGS_READ["EN"], SUCCESS)])
         self.driver.wait_text(harness.ID_VERSION_VALUE, "1.00")
