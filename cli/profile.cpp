@@ -94,7 +94,7 @@ private:
             advance();
             skipSpace();
             while (i_ < text_.size() && text_[i_] != close) {
-                std::string child = path;
+                std::string child = path + "/[]";
                 if (c == '{') {
                     std::string key = string();
                     skipSpace();
