@@ -204,6 +204,19 @@ bool parseProfile(const std::string &text, SettingsValues &profile, std::string 
         // byte is one past the offending character.
         error = at(positionOfByte(text, e.byte > 0 ? e.byte - 1 : 0)) + ": not JSON: " + why;
         return false;
+    } catch (const json::exception &e) {
+        // A number too large for any type: the library quotes its text but
+        // does not say where it stands.
+        std::string why = e.what();
+        std::string::size_type open = why.find('\''), close = why.rfind('\'');
+        std::size_t byte = 0;
+        if (open != std::string::npos && close > open + 1) {
+            std::string::size_type found = text.find(why.substr(open + 1, close - open - 1));
+            if (found != std::string::npos)
+                byte = found;
+        }
+        error = at(positionOfByte(text, byte)) + ": not JSON: a number out of range";
+        return false;
     }
     PositionScan positions(text);
 
