@@ -121,6 +121,28 @@ ExchangeResult exchange(SerialLine &line, const unsigned char *command, int leng
         result.outcome = ExchangeOutcome::Garbled;
         return result;
     }
+    // A reader says nothing more than a line end behind its reply; a port
+    // that goes on sending (a stream of captured replies, a chattering
+    // device) is no reader to be written to. What has already arrived is
+    // looked at, without waiting for more.
+    int end = markerEnd(block, count, kind_);
+    if (kind_ == ReplyKind::SettingsReply)
+        end += payloadLength;
+    unsigned char behind[ReplyBufferSize];
+    int behindCount = 0;
+    for (int i = end; i < count; ++i)
+        behind[behindCount++] = block[i];
+    LineStatus ignored;
+    long more = line.read(behind + behindCount, sizeof behind - static_cast<std::size_t>(behindCount), 0, ignored);
+    if (more > 0)
+        behindCount += static_cast<int>(more);
+    for (int i = 0; i < behindCount; ++i) {
+        if (behind[i] != '\r' && behind[i] != '\n') {
+            result.outcome = ExchangeOutcome::Garbled;
+            result.noiseBehind = true;
+            return result;
+        }
+    }
     result.outcome = ExchangeOutcome::Reply;
     result.kind = kind_;
     if (kind_ == ReplyKind::SettingsReply)
@@ -191,6 +213,8 @@ std::string failureText(const ExchangeResult &r, int timeoutMs)
     case ExchangeOutcome::LineFailed: return r.line.message;
     case ExchangeOutcome::Silent: return "no reply within " + std::to_string(timeoutMs) + " ms";
     case ExchangeOutcome::Garbled:
+        if (r.noiseBehind)
+            return "noise follows the reply: the port sends without being asked";
         return "no complete reply within " + std::to_string(timeoutMs) + " ms (" + std::to_string(r.received) +
                " bytes of noise or a reply cut short)";
     case ExchangeOutcome::Reply:

@@ -22,6 +22,7 @@ struct ExchangeResult {
     ReplyKind kind = ReplyKind::Unrecognized;
     unsigned char payload[UsbPayloadLength] = {};  // valid for a settings reply
     int received = 0;  // bytes collected
+    bool noiseBehind = false;  // Garbled: more than a line end followed the reply
     LineStatus line;
 };
 

@@ -69,7 +69,8 @@ public:
         }
         // Silence lasts as long as the caller is willing to wait.
         std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-        ++silentReads;
+        if (timeoutMs > 0)
+            ++silentReads;
         return 0;
     }
 
@@ -248,6 +249,20 @@ TEST(Read, SixtyFourBytesOfNoiseEndTheExchangeAsNoReader)
     EXPECT_NE(r.error.find("64 bytes"), std::string::npos) << r.error;
     // It gave up at the full block, long before the 5 s time-out.
     EXPECT_LT(took, std::chrono::milliseconds(2500));
+}
+
+TEST(Apply, APortThatGoesOnSendingBehindAReplyIsNeverWritten)
+{
+    const std::string reply = lnxReply("TMX1AO");
+    for (std::vector<std::string> chunks :
+         {std::vector<std::string>{reply + "0123"}, std::vector<std::string>{reply, "AT+READS_LNX - OK!"},
+          std::vector<std::string>{reply.substr(0, reply.size() - 2), "\r\n\xff"}}) {
+        ScriptedLine line({{chunks}, {{Ack}}, {{lnxReply("W261SF")}}});
+        ReaderReport r = applyProfile(line, Profile, TimeoutMs, false);
+        EXPECT_EQ(r.status, ReaderStatus::NoReader) << chunks[0];
+        EXPECT_NE(r.error.find("noise follows the reply"), std::string::npos) << r.error;
+        EXPECT_EQ(line.written.size(), 1u);
+    }
 }
 
 TEST(Read, AnUnsupportedFirmwareOrKindIsAWrongReader)
