@@ -469,6 +469,15 @@ int main(int argc, char **argv)
             return usage(o.tracePath + ": the trace file cannot be written");
         context.tracing = true;
     }
+    if (!o.savePath.empty()) {
+        // The profile is written beside its name and renamed over it.
+        const std::string probe = o.savePath + ".tmp";
+        std::FILE *file = std::fopen(probe.c_str(), "wb");
+        if (file == nullptr)
+            return usage(o.savePath + ": the profile cannot be written there");
+        std::fclose(file);
+        std::remove(probe.c_str());
+    }
     if (!o.logPath.empty() && !context.log.open(o.logPath))
         return usage(o.logPath + ": the provisioning log cannot be opened for appending");
 

@@ -213,6 +213,7 @@ class CliTest(unittest.TestCase):
             (["apply", self.profile("W261SF")], "--port"),
             (["read", "--kind", "lnx", "--port", pty, "--all"], "not both"),
             (["read", "--kind", "pcsc", "--port", pty], "--kind"),
+            (["read", "--kind", "lnx", "--port", pty, "--save", "/nonexistent/dir/p.json"], "cannot be written"),
         ]:
             run = self.run_cli(*args)
             self.assertEqual(run.returncode, 2, args)
