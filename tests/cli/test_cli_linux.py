@@ -151,6 +151,21 @@ class CliTest(unittest.TestCase):
         self.assertIn("UNKNOWN CMD!", run.stderr)
         self.assertEqual(self.sim.commands("R"), [b"AT+READS_LNX"])
 
+    def test_a_profile_for_the_other_kind_is_not_written(self):
+        lnx = self.sim.add_port("L", "lnx")
+        usb = self.sim.add_port("U", "usb", settings="WHDH5EM")
+        with open(self.path("usb.json"), "w") as f:
+            json.dump({"format": "velmora-profile/1", "kind": "usb",
+                       "settings": {"mode": "all_os", "output": "dec", "id_bytes": 3, "cards": "hid_em"}}, f)
+        run = self.run_cli("apply", self.path("usb.json"), "--port", lnx, "--port", usb, "--json")
+        self.assertEqual(run.returncode, 4, run.stderr)
+        results = self.results(run)
+        self.assertEqual(results[lnx]["status"], "wrong_reader")
+        self.assertIn("not a Tarvik-USB reader", results[lnx]["error"])
+        self.assertEqual(results[usb]["status"], "verified")
+        self.assertEqual(self.sim.commands("L"), [b"AT+READS_USB"])
+        self.assertEqual(self.sim.settings("U"), "AHDD3EX")
+
     def test_other_firmware_is_not_written(self):
         pty = self.sim.add_port("V", "lnx", version="1.01")
         run = self.run_cli("apply", self.profile("W261SF"), "--port", pty, "--json")
