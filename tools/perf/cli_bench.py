@@ -198,9 +198,9 @@ def window_job(figures):
         if trips["write"] and trips["write_click_to_command"]:
             write = med(trips["write"]) + med(trips["write_click_to_command"])
     if search is not None and read is not None and write is not None:
-        return search + read + write, "measured under Wine in this run"
+        return search + read + write, "its search, READ and WRITE as measured under Wine in this run"
     floor = WINDOW_SEARCH_TICKS_MS + WINDOW_PROBE_MS + 2 * WINDOW_REPLY_WAIT_MS
-    return floor, "the window program's fixed waits (its floor; measure with a full run)"
+    return floor, "its fixed waits (a floor: a full run measures them)"
 
 
 def report(w, cli, figures):
@@ -214,6 +214,8 @@ def report(w, cli, figures):
     apply, apply_floor = med(cli["apply"]), med(cli["apply_floor"])
     w("  apply with read-back, one reader   %s; wire floor %.1f ms (%d bytes, 3 commands); ratio %.2f "
       "(goal <= 1.5)" % (fmt(cli["apply"]), apply_floor, cli["apply_bytes"], apply / apply_floor))
+    # The floor counts every byte the reader sent, also a write acknowledgement's
+    # line end, which the program need not wait for once the reply is clear.
     w("      without the program's start-up: %.1f ms; ratio %.2f" %
       (apply - start, (apply - start) / apply_floor))
     everything = med(cli["all"])
@@ -229,4 +231,4 @@ def report(w, cli, figures):
     job = READERS * per_reader
     w("  the window program, %d readers one after another (search + READ + WRITE each, %.0f ms): %.1f s, "
       "%.0fx apply --all" % (READERS, per_reader, job / 1000.0, job / everything))
-    w("      from %s; plus a person choosing each port and clicking" % source)
+    w("      per reader: %s; plus a person choosing each port and clicking" % source)
