@@ -76,7 +76,9 @@ void TracingLine::drain()
     unsigned char scratch[256];
     LineStatus ignored;
     long got;
-    while ((got = line_->read(scratch, sizeof scratch, 0, ignored)) > 0)
+    // Bounded like the line's own discarding: a chattering device must
+    // not keep the tool here.
+    for (int i = 0; i < 64 && (got = line_->read(scratch, sizeof scratch, 0, ignored)) > 0; ++i)
         trace_.record(port_, '<', scratch, static_cast<std::size_t>(got));
 }
 

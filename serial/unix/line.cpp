@@ -100,8 +100,10 @@ public:
     {
         tcflush(fd_, TCIFLUSH);
         // What the driver already handed up is not flushed on every tty.
+        // Bounded, so that a device that never stops sending cannot hold
+        // the caller here.
         unsigned char scratch[256];
-        while (::read(fd_, scratch, sizeof scratch) > 0) {
+        for (int i = 0; i < 64 && ::read(fd_, scratch, sizeof scratch) > 0; ++i) {
         }
     }
 
