@@ -381,6 +381,26 @@ int listPorts(const Options &o)
     return ExitOk;
 }
 
+// The settings and their values, from the table, for --help.
+std::string settingsHelp()
+{
+    std::string text = "Settings of a profile and of --set KEY=VALUE:\n";
+    for (ReaderType kind : {ReaderType::Lnx, ReaderType::Usb}) {
+        text += std::string("  ") + readerKindName(kind) + " (" + readerProductName(kind) + "):\n";
+        for (int f = 0; f < settingFieldCount(kind); ++f) {
+            const SettingField &field = settingField(kind, f);
+            text += std::string("    ") + field.key + " ";
+            for (int v = 0; v < field.valueCount; ++v)
+                text += std::string(v ? "|" : "") + field.values[v].name;
+            text += "\n";
+        }
+    }
+    text += "Exit status: 0 read, unchanged or verified; 2 usage or invalid profile (nothing sent); 3 no reader;\n"
+            "4 wrong or unsupported reader (nothing written); 5 write refused or read-back differs; 6 link lost\n"
+            "after the write (state unknown: run verify); 130 interrupted. Several ports: the highest.";
+    return text;
+}
+
 int usage(const std::string &message)
 {
     std::cerr << "velmora-cli: " << message << std::endl;
@@ -397,6 +417,7 @@ int main(int argc, char **argv)
     CLI::App app{"velmora-cli: read, apply and verify the settings of Tarvik readers"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "velmora-cli 1.0");
+    app.footer(settingsHelp());
 
     auto addTarget = [&o](CLI::App *command) {
         command->add_option("--port", o.ports, "the reader's serial port (repeatable)")
@@ -422,6 +443,7 @@ int main(int argc, char **argv)
     read->callback([&o]() { o.command = Command::Read; });
 
     CLI::App *apply = app.add_subcommand("apply", "write a profile to readers and read it back");
+    apply->footer(settingsHelp());
     apply->add_option("PROFILE", o.profilePath, "the profile (JSON)")->required();
     apply->add_option("--set", o.overrides, "KEY=VALUE over the profile (repeatable)")
         ->allow_extra_args(false);
