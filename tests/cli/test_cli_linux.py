@@ -249,13 +249,24 @@ class CliTest(unittest.TestCase):
         self.assertIn("not a serial port", results["/dev/null"]["error"])
         self.assertEqual(self.sim.received("L"), b"")
 
-    def test_all_probes_every_port_and_reports_only_readers(self):
-        readers = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO") for i in range(3)]
+    def test_all_probes_every_port_at_once_and_reports_only_readers(self):
+        # Readers slow to answer: asked one after another, a port's first
+        # command would come only after the reply of the one before.
+        readers = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO", delay_ms=300) for i in range(3)]
         others = [self.sim.add_port("S%d" % i, "silent") for i in range(5)]
         env = dict(os.environ, VELMORA_PORTS=",".join(others[:3] + readers + others[3:]))
-        run = subprocess.run([CLI, "apply", self.profile("W261SF"), "--all", "--timeout", "500"],
+        run = subprocess.run([CLI, "apply", self.profile("W261SF"), "--all", "--timeout", "800",
+                              "--trace", self.path("trace.txt")],
                              capture_output=True, text=True, timeout=60, env=env)
         self.assertEqual(run.returncode, 0, run.stderr)
+        first = {}
+        with open(self.path("trace.txt")) as f:
+            for line in f:
+                stamp, port, direction = line.split(" ", 3)[:3]
+                first.setdefault((port, direction), stamp)
+        self.assertEqual(len([key for key in first if key[1] == ">"]), 8)
+        self.assertLess(max(stamp for (port, d), stamp in first.items() if d == ">"),
+                        min(stamp for (port, d), stamp in first.items() if d == "<"))
         self.assertEqual(sorted(line.split(":")[0] for line in run.stdout.splitlines()), sorted(readers))
         for i in range(3):
             self.assertEqual(self.sim.settings("L%d" % i), "W261SF")
