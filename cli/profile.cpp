@@ -224,6 +224,16 @@ bool parseProfile(const std::string &text, SettingsValues &profile, std::string 
         error = at(positions.of("")) + ": a profile is a JSON object, not " + typeName(document);
         return false;
     }
+    // The version first: a profile from a newer program is named as such
+    // rather than by what it lacks.
+    if (document.contains("format")) {
+        const json &format = document["format"];
+        if (!format.is_string() || format.get<std::string>() != ProfileFormat) {
+            error = at(positions.of("format")) + ": unknown format " + format.dump() + " (this program reads \"" +
+                    ProfileFormat + "\")";
+            return false;
+        }
+    }
     for (auto &item : document.items()) {
         if (item.key() != "format" && item.key() != "kind" && item.key() != "settings") {
             error = at(positions.of("key:" + item.key())) + ": unknown key \"" + item.key() +
@@ -236,12 +246,6 @@ bool parseProfile(const std::string &text, SettingsValues &profile, std::string 
             error = at(positions.of("")) + ": the key \"" + key + "\" is missing";
             return false;
         }
-    }
-    const json &format = document["format"];
-    if (!format.is_string() || format.get<std::string>() != ProfileFormat) {
-        error = at(positions.of("format")) + ": unknown format " + format.dump() + " (this program reads \"" +
-                ProfileFormat + "\")";
-        return false;
     }
     const json &kindValue = document["kind"];
     ReaderType kind;

@@ -35,6 +35,8 @@ const Rejected RejectedProfiles[] = {
     {"an array", "[1, 2]", "line 1, column 1: a profile is a JSON object, not an array"},
     {"unknown format version", "{\"format\": \"velmora-profile/2\", \"kind\": \"lnx\", \"settings\": {}}",
      "line 1, column 12: unknown format \"velmora-profile/2\""},
+    {"a newer format with other keys", "{\"format\": \"velmora-profile/2\", \"readers\": []}",
+     "line 1, column 12: unknown format \"velmora-profile/2\""},
     {"format as a number", "{\"format\": 1, \"kind\": \"lnx\", \"settings\": {}}", "unknown format 1"},
     {"missing format", "{\"kind\": \"lnx\", \"settings\": {}}", "the key \"format\" is missing"},
     {"missing settings", "{\"format\": \"velmora-profile/1\", \"kind\": \"lnx\"}", "the key \"settings\" is missing"},
