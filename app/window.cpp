@@ -8,34 +8,13 @@
 #include "prefs/preferences.h"
 #include "prefs/texts.h"
 #include "protocol/win32/link.h"
+#include "protocol/win32/panel_settings.h"
 #include "res/resource_ids.h"
 #include "serial/devchange.h"
 #include "ui/lamps.h"
 #include "ui/messages.h"
 #include "ui/panel.h"
 #include "velmora_version.h"
-
-// The colour each lamp radio gives its lamp.
-struct LampChoice {
-    int commandId;
-    int lamp;  // 0 is lamp 1
-    COLORREF color;
-};
-
-static const LampChoice lampChoices[] = {
-    {ID_IF_TOUCH_MEMORY, 0, LampRed},
-    {ID_IF_WIEGAND26, 0, LampGreen},
-    {ID_IF_WIEGAND44, 0, LampCyan},
-    {ID_MODE_WINDOWS, 0, LampCyan},
-    {ID_MODE_ALL_OS, 0, LampMagenta},
-    {ID_IND_DIRECT, 1, LampRed},
-    {ID_IND_INVERSE, 1, LampBlue},
-    {ID_STANDBY_DYNAMIC, 2, LampRed},
-    {ID_STANDBY_STATIC, 2, LampGreen},
-    {ID_STANDBY_OFF, 2, LampMagenta},
-    {ID_TOUCH_POLL_ON, 3, LampRed},
-    {ID_TOUCH_POLL_OFF, 3, LampYellow},
-};
 
 constexpr int MainWindowWidth = 395;
 constexpr int MainWindowHeight = 670;
@@ -46,16 +25,17 @@ constexpr int MainWindowCentreOffsetY = 335;
 
 static const wchar_t HelpFile[] = L"help\\" VELMORA_HELP_FILE_NAME;
 
+// A click on a radio with a lamp beside its group lights the lamp in the
+// colour of that choice.
 static bool setLampForRadio(int commandId)
 {
-    for (const LampChoice &choice : lampChoices) {
-        if (choice.commandId == commandId) {
-            lampColor[choice.lamp] = choice.color;
-            invalidateLamps();
-            return true;
-        }
-    }
-    return false;
+    int lamp;
+    COLORREF color;
+    if (!lampForRadio(commandId, lamp, color))
+        return false;
+    lampColor[lamp] = color;
+    invalidateLamps();
+    return true;
 }
 
 static void switchLanguage(UiLanguage language)

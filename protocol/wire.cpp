@@ -1,6 +1,8 @@
 // Commands and replies of the Tarvik readers, and the two settings records.
 #include "protocol/wire.h"
 
+#include "protocol/settings_table.h"
+
 #include <cstring>
 
 namespace {
@@ -47,11 +49,6 @@ int matchKeywordTail(const unsigned char *buffer, int count, int first, const ch
     return -1;
 }
 
-void putLetters(WriteCommand &command, int &at, const char *letters)
-{
-    for (; *letters != '\0'; ++letters)
-        command.bytes[at++] = static_cast<unsigned char>(*letters);
-}
 
 }  // namespace
 
@@ -121,137 +118,56 @@ int checkFirmwareVersion(ReaderType type, const unsigned char *payload)
     return std::memcmp(payload, supported, FirmwareVersionLength) == 0 ? 0 : -1;
 }
 
+// The letters of every value live in the settings table; the decoders and
+// encoders here only add what the records carry beyond it.
+
 LnxSettings decodeLnxSettings(const unsigned char *payload)
 {
-    LnxSettings s;
+    LnxSettings s = lnxRecordFrom(settingsFromPayload(ReaderType::Lnx, payload));
     std::memcpy(s.firmwareVersion, payload, FirmwareVersionLength);
-
-    s.readerInterface = LnxInterface::NotRecognized;
-    if (payload[4] == 'T' && payload[5] == 'M' && payload[6] == 'X')
-        s.readerInterface = LnxInterface::TouchMemory;
-    else if (payload[4] == 'W' && payload[5] == '2' && payload[6] == '6')
-        s.readerInterface = LnxInterface::Wiegand26;
-    else if (payload[4] == 'W' && payload[5] == '4' && payload[6] == '4')
-        s.readerInterface = LnxInterface::Wiegand44;
-
-    switch (payload[7]) {
-    case '1': s.indicationControl = IndicationControl::Direct; break;
-    case '0': s.indicationControl = IndicationControl::Inverse; break;
-    default: s.indicationControl = IndicationControl::NotRecognized; break;
-    }
-
-    switch (payload[8]) {
-    case 'D': s.standbyIndication = StandbyIndication::Dynamic; break;
-    case 'S': s.standbyIndication = StandbyIndication::Static; break;
-    case 'A': s.standbyIndication = StandbyIndication::Off; break;
-    default: s.standbyIndication = StandbyIndication::NotRecognized; break;
-    }
-
-    switch (payload[9]) {
-    case 'O': s.touchButtonPoll = TouchButtonPoll::On; break;
-    case 'F': s.touchButtonPoll = TouchButtonPoll::Off; break;
-    default: s.touchButtonPoll = TouchButtonPoll::NotRecognized; break;
-    }
     return s;
 }
 
 UsbSettings decodeUsbSettings(const unsigned char *payload)
 {
-    UsbSettings s;
+    UsbSettings s = usbRecordFrom(settingsFromPayload(ReaderType::Usb, payload));
     std::memcpy(s.firmwareVersion, payload, FirmwareVersionLength);
-
-    switch (payload[4]) {
-    case 'W': s.operatingMode = OperatingMode::Windows; break;
-    case 'A': s.operatingMode = OperatingMode::AllOs; break;
-    default: s.operatingMode = OperatingMode::NotRecognized; break;
-    }
-
-    // Format and type are read together: "HD" fixes the format even when the
-    // type letter behind it is unknown.
-    if (payload[5] == 'H' && payload[6] == 'D') {
+    // Format and type are read together, but "HD" fixes the format even when
+    // the type letter behind it is unknown.
+    if (s.outputFormat == OutputFormat::NotRecognized && payload[5] == 'H' && payload[6] == 'D') {
         s.outputFormat = OutputFormat::HexOrDec;
-        if (payload[7] == 'H')
-            s.outputType = OutputType::Hex;
-        else if (payload[7] == 'D')
-            s.outputType = OutputType::Dec;
-        else
-            s.outputType = OutputType::NotRecognized;
-    } else if (payload[5] == 'T' && payload[6] == 'M' && payload[7] == 'X') {
-        s.outputFormat = OutputFormat::TouchMemory;
-        s.outputType = OutputType::Absent;
-    } else {
-        s.outputFormat = OutputFormat::NotRecognized;
-        s.outputType = OutputType::Absent;
+        s.outputType = OutputType::NotRecognized;
     }
-
-    if (payload[8] >= '2' && payload[8] <= '5')
-        s.idByteCount = payload[8] - '0';
-    else
-        s.idByteCount = 0;
-
-    s.cardsToRead = CardsToRead::NotRecognized;
-    if (payload[9] == 'E' && payload[10] == 'M')
-        s.cardsToRead = CardsToRead::All;
-    else if (payload[9] == 'E' && payload[10] == 'X')
-        s.cardsToRead = CardsToRead::HidEm;
-    else if (payload[9] == 'X' && payload[10] == 'M')
-        s.cardsToRead = CardsToRead::MifarePay;
     return s;
 }
 
+namespace {
+
 // A field marked NotRecognized cannot come from the panel; should one reach
 // the encoder anyway, it is sent as the page's default choice rather than as
-// a byte the reader would refuse.
+// a byte the reader would refuse. Defaults by field, in wire order.
+const char *const LnxDefaults[] = {"touch_memory", "direct", "off", "on"};
+const char *const UsbDefaults[] = {"windows", "hex", "5", "all"};
+
+WriteCommand encodeWithDefaults(SettingsValues settings, const char *const *defaults)
+{
+    for (int f = 0; f < settingFieldCount(settings.kind); ++f)
+        if (settings.value[f] < 0)
+            settings.value[f] = findSettingValue(settingField(settings.kind, f), defaults[f]);
+    return writeCommandFor(settings);
+}
+
+}  // namespace
+
 WriteCommand encodeWriteCommand(const LnxSettings &settings)
 {
-    WriteCommand command = {};
-    int at = 0;
-    putLetters(command, at, "AT+");
-
-    switch (settings.readerInterface) {
-    case LnxInterface::Wiegand26: putLetters(command, at, "W26"); break;
-    case LnxInterface::Wiegand44: putLetters(command, at, "W44"); break;
-    default: putLetters(command, at, "TMX"); break;
-    }
-    putLetters(command, at, settings.indicationControl == IndicationControl::Inverse ? "0" : "1");
-    switch (settings.standbyIndication) {
-    case StandbyIndication::Dynamic: putLetters(command, at, "D"); break;
-    case StandbyIndication::Static: putLetters(command, at, "S"); break;
-    default: putLetters(command, at, "A"); break;
-    }
-    putLetters(command, at, settings.touchButtonPoll == TouchButtonPoll::Off ? "F" : "O");
-
-    command.length = at;
-    return command;
+    return encodeWithDefaults(settingsFromRecord(settings), LnxDefaults);
 }
 
 WriteCommand encodeWriteCommand(const UsbSettings &settings)
 {
-    WriteCommand command = {};
-    int at = 0;
-    putLetters(command, at, "AT+");
-
-    putLetters(command, at, settings.operatingMode == OperatingMode::AllOs ? "A" : "W");
-    // Touch Memory carries no type, so whatever outputType holds is ignored.
-    if (settings.outputFormat == OutputFormat::TouchMemory)
-        putLetters(command, at, "TMX");
-    else if (settings.outputFormat == OutputFormat::HexOrDec && settings.outputType == OutputType::Dec)
-        putLetters(command, at, "HDD");
-    else
-        putLetters(command, at, "HDH");
-
-    const char digit[2] = {
-        static_cast<char>(settings.idByteCount >= 2 && settings.idByteCount <= 5 ? '0' + settings.idByteCount
-                                                                                 : '5'),
-        '\0'};
-    putLetters(command, at, digit);
-
-    switch (settings.cardsToRead) {
-    case CardsToRead::HidEm: putLetters(command, at, "EX"); break;
-    case CardsToRead::MifarePay: putLetters(command, at, "XM"); break;
-    default: putLetters(command, at, "EM"); break;
-    }
-
-    command.length = at;
-    return command;
+    // Touch Memory carries no type, so whatever outputType holds is ignored
+    // (the table's lookup does that); a format with an unknown type is sent
+    // as HEX.
+    return encodeWithDefaults(settingsFromRecord(settings), UsbDefaults);
 }

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "app/app.h"
 #include "prefs/texts.h"
+#include "protocol/settings_table.h"
 #include "res/resource_ids.h"
 #include "ui/lamps.h"
 #include "ui/messages.h"
@@ -13,49 +16,61 @@
 
 namespace {
 
-// One recognised value of a field: its radio button and, for the fields with
-// a lamp, the colour that a click on that radio gives the lamp too.
-struct Choice {
+// One radio of a settings group: the settings table's value it stands for
+// and, where the group has a lamp, the colour a click on it gives the lamp.
+struct RadioBinding {
     int radio;
+    const char *value;  // the value's name in the settings table
     COLORREF lamp;
 };
 
-// Indexed by the enumerator's value; NotRecognized lies past the end.
-const Choice InterfaceChoices[] = {
-    {ID_IF_TOUCH_MEMORY, LampRed},
-    {ID_IF_WIEGAND26, LampGreen},
-    {ID_IF_WIEGAND44, LampCyan},
-};
-const Choice IndicationControlChoices[] = {
-    {ID_IND_DIRECT, LampRed},
-    {ID_IND_INVERSE, LampBlue},
-};
-const Choice StandbyIndicationChoices[] = {
-    {ID_STANDBY_DYNAMIC, LampRed},
-    {ID_STANDBY_STATIC, LampGreen},
-    {ID_STANDBY_OFF, LampMagenta},
-};
-const Choice TouchButtonPollChoices[] = {
-    {ID_TOUCH_POLL_ON, LampRed},
-    {ID_TOUCH_POLL_OFF, LampYellow},
-};
-const Choice OperatingModeChoices[] = {
-    {ID_MODE_WINDOWS, LampCyan},
-    {ID_MODE_ALL_OS, LampMagenta},
+// A settings group on the panel, bound to one setting of the table. Radios
+// are listed in the group's order on the page, which is also the order in
+// which a write asks them; the first one checked decides.
+struct GroupBinding {
+    ReaderType kind;
+    const char *key;       // the setting's key in the table
+    int firstRadio;        // the group's bounds for CheckRadioButton
+    int lastRadio;
+    int lamp;              // 0 is lamp 1; -1 for a group without a lamp
+    TextId unrecognised;   // the message for a value the panel cannot show
+    const char *fallback;  // what a write sends when no radio is checked
+    RadioBinding radios[4];
+    int radioCount;
 };
 
-// Lamps by the group beside them, counted from 0 for lamp 1.
-constexpr int InterfaceLamp = 0;
-constexpr int OperatingModeLamp = 0;
-constexpr int IndicationControlLamp = 1;
-constexpr int StandbyIndicationLamp = 2;
-constexpr int TouchButtonPollLamp = 3;
+constexpr int NoLamp = -1;
+constexpr COLORREF Unlit = 0;
 
-template <typename Field, size_t Count>
-const Choice *choiceOf(const Choice (&choices)[Count], Field value)
+const GroupBinding Groups[] = {
+    {ReaderType::Lnx, "interface", ID_IF_TOUCH_MEMORY, ID_IF_WIEGAND44, 0, TxtBadInterface, "wiegand44",
+     {{ID_IF_TOUCH_MEMORY, "touch_memory", LampRed}, {ID_IF_WIEGAND26, "wiegand26", LampGreen},
+      {ID_IF_WIEGAND44, "wiegand44", LampCyan}}, 3},
+    {ReaderType::Lnx, "indication", ID_IND_DIRECT, ID_IND_INVERSE, 1, TxtBadIndicationControl, "inverse",
+     {{ID_IND_DIRECT, "direct", LampRed}, {ID_IND_INVERSE, "inverse", LampBlue}}, 2},
+    {ReaderType::Lnx, "standby", ID_STANDBY_DYNAMIC, ID_STANDBY_OFF, 2, TxtBadStandbyIndication, "off",
+     {{ID_STANDBY_DYNAMIC, "dynamic", LampRed}, {ID_STANDBY_STATIC, "static", LampGreen},
+      {ID_STANDBY_OFF, "off", LampMagenta}}, 3},
+    {ReaderType::Lnx, "touch_poll", ID_TOUCH_POLL_ON, ID_TOUCH_POLL_OFF, 3, TxtBadTouchButtonPoll, "off",
+     {{ID_TOUCH_POLL_ON, "on", LampRed}, {ID_TOUCH_POLL_OFF, "off", LampYellow}}, 2},
+    {ReaderType::Usb, "mode", ID_MODE_WINDOWS, ID_MODE_ALL_OS, 0, TxtBadOperatingMode, "all_os",
+     {{ID_MODE_WINDOWS, "windows", LampCyan}, {ID_MODE_ALL_OS, "all_os", LampMagenta}}, 2},
+    // The radios run from 5 bytes down to 2.
+    {ReaderType::Usb, "id_bytes", ID_BYTES_5, ID_BYTES_2, NoLamp, TxtBadIdByteCount, "2",
+     {{ID_BYTES_5, "5", Unlit}, {ID_BYTES_4, "4", Unlit}, {ID_BYTES_3, "3", Unlit}, {ID_BYTES_2, "2", Unlit}}, 4},
+    // The page always has one cards radio checked. Should none be, the
+    // group's default (all cards) is sent rather than no value at all.
+    {ReaderType::Usb, "cards", ID_CARDS_ALL, ID_CARDS_MIFARE_PAY, NoLamp, TxtBadCardsToRead, "all",
+     {{ID_CARDS_ALL, "all", Unlit}, {ID_CARDS_HID_EM, "hid_em", Unlit}, {ID_CARDS_MIFARE_PAY, "mifare_pay", Unlit}},
+     3},
+};
+
+const GroupBinding &groupOf(ReaderType kind, const char *key)
 {
-    size_t index = static_cast<size_t>(value);
-    return index < Count ? &choices[index] : nullptr;
+    for (const GroupBinding &group : Groups)
+        if (group.kind == kind && std::strcmp(group.key, key) == 0)
+            return group;
+    return Groups[0];  // every key asked for is in the list above
 }
 
 void reportUnrecognised(TextId text)
@@ -63,20 +78,45 @@ void reportUnrecognised(TextId text)
     showMessage(mainWindow, TextTable[text], TextTable[TxtMessageCaption], 0, MsgIcon::Error);
 }
 
-// Checks the field's radio within its group and sets its lamp; reports the
-// field instead when its value was not recognised. True when shown.
-template <typename Field, size_t Count>
-bool showLampField(const Choice (&choices)[Count], Field value, int firstRadio, int lastRadio, int lamp,
-                   TextId unrecognised)
+// Checks the radio of the setting's value within its group and sets the
+// group's lamp; reports the setting instead when its value was not
+// recognised. True when shown.
+bool showGroup(const SettingsValues &settings, const char *key)
 {
-    const Choice *choice = choiceOf(choices, value);
-    if (choice == nullptr) {
-        reportUnrecognised(unrecognised);
-        return false;
+    const GroupBinding &group = groupOf(settings.kind, key);
+    int field = findSettingField(settings.kind, key);
+    int value = settings.value[field];
+    for (int i = 0; value >= 0 && i < group.radioCount; ++i) {
+        const RadioBinding &radio = group.radios[i];
+        if (std::strcmp(radio.value, settingField(settings.kind, field).values[value].name) != 0)
+            continue;
+        CheckRadioButton(mainWindow, group.firstRadio, group.lastRadio, radio.radio);
+        if (group.lamp != NoLamp)
+            lampColor[group.lamp] = radio.lamp;
+        return true;
     }
-    CheckRadioButton(mainWindow, firstRadio, lastRadio, choice->radio);
-    lampColor[lamp] = choice->lamp;
-    return true;
+    reportUnrecognised(group.unrecognised);
+    return false;
+}
+
+bool isChecked(HWND radio)
+{
+    return SendMessageW(radio, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+// The value of the group's first checked radio, or its fallback.
+void collectGroup(SettingsValues &settings, const char *key)
+{
+    const GroupBinding &group = groupOf(settings.kind, key);
+    const char *name = group.fallback;
+    for (int i = 0; i < group.radioCount; ++i) {
+        if (isChecked(GetDlgItem(mainWindow, group.radios[i].radio))) {
+            name = group.radios[i].value;
+            break;
+        }
+    }
+    int field = findSettingField(settings.kind, key);
+    settings.value[field] = findSettingValue(settingField(settings.kind, field), name);
 }
 
 void showFirmwareVersion(const char (&version)[FirmwareVersionLength])
@@ -114,90 +154,65 @@ void showOutputGroup(OutputFormat format, OutputType type)
     }
 }
 
-void showIdByteCount(int count)
-{
-    if (count < 2 || count > 5) {
-        reportUnrecognised(TxtBadIdByteCount);
-        return;
-    }
-    // The radios run from 5 bytes down to 2.
-    CheckRadioButton(mainWindow, ID_BYTES_5, ID_BYTES_2, ID_BYTES_5 + (5 - count));
-}
-
-void showCardsToRead(CardsToRead cards)
-{
-    // Indexed by CardsToRead; NotRecognized lies past the end.
-    static const int radios[] = {ID_CARDS_ALL, ID_CARDS_HID_EM, ID_CARDS_MIFARE_PAY};
-    size_t index = static_cast<size_t>(cards);
-    if (index >= sizeof radios / sizeof radios[0]) {
-        reportUnrecognised(TxtBadCardsToRead);
-        return;
-    }
-    CheckRadioButton(mainWindow, ID_CARDS_ALL, ID_CARDS_MIFARE_PAY, radios[index]);
-}
-
-bool isChecked(HWND radio)
-{
-    return SendMessageW(radio, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
 }  // namespace
+
+bool lampForRadio(int radio, int &lamp, COLORREF &color)
+{
+    for (const GroupBinding &group : Groups) {
+        if (group.lamp == NoLamp)
+            continue;
+        for (int i = 0; i < group.radioCount; ++i) {
+            if (group.radios[i].radio == radio) {
+                lamp = group.lamp;
+                color = group.radios[i].lamp;
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 void showLnxSettings(const LnxSettings &settings)
 {
     showFirmwareVersion(settings.firmwareVersion);
-    showLampField(InterfaceChoices, settings.readerInterface, ID_IF_TOUCH_MEMORY, ID_IF_WIEGAND44, InterfaceLamp,
-                  TxtBadInterface);
-    showLampField(IndicationControlChoices, settings.indicationControl, ID_IND_DIRECT, ID_IND_INVERSE,
-                  IndicationControlLamp, TxtBadIndicationControl);
-    showLampField(StandbyIndicationChoices, settings.standbyIndication, ID_STANDBY_DYNAMIC, ID_STANDBY_OFF,
-                  StandbyIndicationLamp, TxtBadStandbyIndication);
-    showLampField(TouchButtonPollChoices, settings.touchButtonPoll, ID_TOUCH_POLL_ON, ID_TOUCH_POLL_OFF,
-                  TouchButtonPollLamp, TxtBadTouchButtonPoll);
+    SettingsValues values = settingsFromRecord(settings);
+    for (const char *key : {"interface", "indication", "standby", "touch_poll"})
+        showGroup(values, key);
     invalidateLamps();
 }
 
 void showUsbSettings(const UsbSettings &settings)
 {
     showFirmwareVersion(settings.firmwareVersion);
+    SettingsValues values = settingsFromRecord(settings);
     // Only the mode has a lamp on this page, so only a shown mode asks for
     // a repaint.
-    if (showLampField(OperatingModeChoices, settings.operatingMode, ID_MODE_WINDOWS, ID_MODE_ALL_OS,
-                      OperatingModeLamp, TxtBadOperatingMode))
+    if (showGroup(values, "mode"))
         invalidateLamps();
+    // Format and type are two groups on the page but one setting on the
+    // wire: a format with an unknown type is shown as far as it is known.
     showOutputGroup(settings.outputFormat, settings.outputType);
-    showIdByteCount(settings.idByteCount);
-    showCardsToRead(settings.cardsToRead);
+    showGroup(values, "id_bytes");
+    showGroup(values, "cards");
 }
 
 LnxSettings collectLnxSettings()
 {
-    LnxSettings settings = {};
-    if (isChecked(ifTouchMemoryRadio))
-        settings.readerInterface = LnxInterface::TouchMemory;
-    else if (isChecked(ifWiegand26Radio))
-        settings.readerInterface = LnxInterface::Wiegand26;
-    else
-        settings.readerInterface = LnxInterface::Wiegand44;
-
-    settings.indicationControl = isChecked(indDirectRadio) ? IndicationControl::Direct : IndicationControl::Inverse;
-
-    if (isChecked(standbyDynamicRadio))
-        settings.standbyIndication = StandbyIndication::Dynamic;
-    else if (isChecked(standbyStaticRadio))
-        settings.standbyIndication = StandbyIndication::Static;
-    else
-        settings.standbyIndication = StandbyIndication::Off;
-
-    settings.touchButtonPoll = isChecked(touchPollOnRadio) ? TouchButtonPoll::On : TouchButtonPoll::Off;
-    return settings;
+    SettingsValues values;
+    values.kind = ReaderType::Lnx;
+    for (const char *key : {"interface", "indication", "standby", "touch_poll"})
+        collectGroup(values, key);
+    return lnxRecordFrom(values);
 }
 
 UsbSettings collectUsbSettings()
 {
-    UsbSettings settings = {};
-    settings.operatingMode = isChecked(modeWindowsRadio) ? OperatingMode::Windows : OperatingMode::AllOs;
-
+    SettingsValues values;
+    values.kind = ReaderType::Usb;
+    collectGroup(values, "mode");
+    collectGroup(values, "id_bytes");
+    collectGroup(values, "cards");
+    UsbSettings settings = usbRecordFrom(values);
     // Only the marks count: HEX and DEC are read even while greyed, and
     // ignored with Touch Memory.
     if (isChecked(outHexDecRadio)) {
@@ -207,25 +222,5 @@ UsbSettings collectUsbSettings()
         settings.outputFormat = OutputFormat::TouchMemory;
         settings.outputType = OutputType::Absent;
     }
-
-    if (isChecked(bytes5Radio))
-        settings.idByteCount = 5;
-    else if (isChecked(bytes4Radio))
-        settings.idByteCount = 4;
-    else if (isChecked(bytes3Radio))
-        settings.idByteCount = 3;
-    else
-        settings.idByteCount = 2;
-
-    // The page always has one cards radio checked. Should none be, the
-    // group's default (all cards) is sent rather than no value at all.
-    if (isChecked(cardsAllRadio))
-        settings.cardsToRead = CardsToRead::All;
-    else if (isChecked(cardsHidEmRadio))
-        settings.cardsToRead = CardsToRead::HidEm;
-    else if (isChecked(cardsMifarePayRadio))
-        settings.cardsToRead = CardsToRead::MifarePay;
-    else
-        settings.cardsToRead = CardsToRead::All;
     return settings;
 }

@@ -2,11 +2,17 @@
 #ifndef VELMORA_PROTOCOL_WIN32_PANEL_SETTINGS_H
 #define VELMORA_PROTOCOL_WIN32_PANEL_SETTINGS_H
 
+#include <windows.h>
+
 #include "protocol/wire.h"
 
 void showLnxSettings(const LnxSettings &settings);
 void showUsbSettings(const UsbSettings &settings);
 LnxSettings collectLnxSettings();
 UsbSettings collectUsbSettings();
+
+// The lamp (0 is lamp 1) and colour a click on a radio sets; false for a
+// radio of a group without a lamp, or any other control.
+bool lampForRadio(int radio, int &lamp, COLORREF &color);
 
 #endif

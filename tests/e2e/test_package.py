@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """What a user downloads: the help PDF, the portable zip, the version
 resource and the installer, made by tools/package from this build's
-velmora.exe and checked under Wine.
+velmora.exe and velmora-cli.exe and checked under Wine; and the console
+tool's Linux downloads (the .deb and the static tarball), checked natively.
 
 The installer is built for the build's own architecture (x64 on hosts whose
 kernel cannot run 32-bit programs), so the same script that makes the x86
@@ -13,6 +14,7 @@ was skipped (packaging tools missing: run `tools/setup packaging`).
 """
 
 import glob
+import gzip
 import json
 import os
 import re
@@ -60,6 +62,12 @@ SETUP_EXE = os.path.join(PACKAGE_DIR, "Velmora-1.0%s-setup.exe" % SUFFIX)
 PORTABLE_ZIP = os.path.join(PACKAGE_DIR, "Velmora-1.0%s-portable.zip" % SUFFIX)
 PDF = os.path.join(PACKAGE_DIR, HELP_NAME)
 PE_MACHINE = {"x64": 0x8664, "x86": 0x014C}
+PE_GUI, PE_CONSOLE = 2, 3
+CLI_NAME = "velmora-cli.exe"
+DEB_ARCH = subprocess.run(["dpkg", "--print-architecture"], stdout=subprocess.PIPE).stdout.decode().strip()
+DEB = os.path.join(PACKAGE_DIR, "velmora-cli_1.0_%s.deb" % DEB_ARCH)
+TARBALL = os.path.join(PACKAGE_DIR, "velmora-cli-1.0-linux-%s.tar.gz" % os.uname().machine)
+UDEV_RULE = "usr/lib/udev/rules.d/60-velmora.rules"
 
 _packaged = None
 
@@ -72,14 +80,17 @@ def package():
     if missing:
         raise unittest.SkipTest("packaging tools missing (%s): run tools/setup packaging" % " ".join(missing))
     exe = os.path.join(BUILD, "velmora.exe")
-    if not os.path.exists(exe):
-        raise unittest.SkipTest("%s is not built" % exe)
+    for program in (exe, os.path.join(BUILD, CLI_NAME)):
+        if not os.path.exists(program):
+            raise unittest.SkipTest("%s is not built" % program)
     if _packaged is None:
         shutil.rmtree(PACKAGE_DIR, ignore_errors=True)
+        # The Linux console tool is built statically by tools/package itself
+        # (build/linux-static), as for a release.
         run = subprocess.run([os.path.join(ROOT, "tools", "package"), "--no-setup", "--arch", ARCH,
-                              "--exe", exe, "--dist", PACKAGE_DIR],
+                              "--exe", exe, "--cli", os.path.join(BUILD, CLI_NAME), "--dist", PACKAGE_DIR],
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=300)
+                             timeout=900)
         _packaged = (run.returncode, run.stdout.decode(errors="replace"))
     if _packaged[0] != 0:
         raise AssertionError("tools/package failed:\n" + _packaged[1])
@@ -185,6 +196,29 @@ def read(path):
         return f.read()
 
 
+def pe_header(image):
+    """(machine, subsystem) of a PE image."""
+    assert image[:2] == b"MZ"
+    pe = int.from_bytes(image[0x3C:0x40], "little")
+    assert image[pe:pe + 4] == b"PE\0\0"
+    machine = int.from_bytes(image[pe + 4:pe + 6], "little")
+    # The optional header follows the 20-byte file header; Subsystem sits at
+    # offset 68 in both its 32- and 64-bit forms.
+    subsystem = int.from_bytes(image[pe + 24 + 68:pe + 24 + 70], "little")
+    return machine, subsystem
+
+
+def elf_is_static(image):
+    """Whether an ELF executable asks for no program interpreter (ld.so)."""
+    assert image[:4] == b"\x7fELF", "not an ELF file"
+    assert image[4] == 2 and image[5] == 1, "not 64-bit little-endian"
+    phoff = int.from_bytes(image[0x20:0x28], "little")
+    phentsize = int.from_bytes(image[0x36:0x38], "little")
+    phnum = int.from_bytes(image[0x38:0x3A], "little")
+    types = [int.from_bytes(image[phoff + i * phentsize:phoff + i * phentsize + 4], "little") for i in range(phnum)]
+    return 3 not in types      # PT_INTERP
+
+
 class HelpPdfTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -235,16 +269,16 @@ class PortableZipTest(unittest.TestCase):
         with zipfile.ZipFile(PORTABLE_ZIP) as archive:
             self.assertIsNone(archive.testzip())
             self.assertEqual(archive.namelist(), [
-                "Velmora v.1.0/", "Velmora v.1.0/velmora.exe", "Velmora v.1.0/help/",
-                "Velmora v.1.0/help/" + HELP_NAME,
+                "Velmora v.1.0/", "Velmora v.1.0/velmora.exe", "Velmora v.1.0/" + CLI_NAME,
+                "Velmora v.1.0/help/", "Velmora v.1.0/help/" + HELP_NAME,
             ])
             self.assertEqual(archive.read("Velmora v.1.0/help/" + HELP_NAME), read(PDF))
             exe = archive.read("Velmora v.1.0/velmora.exe")
-        # A PE image for this build's machine.
-        self.assertEqual(exe[:2], b"MZ")
-        pe = int.from_bytes(exe[0x3C:0x40], "little")
-        self.assertEqual(exe[pe:pe + 4], b"PE\0\0")
-        self.assertEqual(int.from_bytes(exe[pe + 4:pe + 6], "little"), PE_MACHINE[ARCH])
+            cli = archive.read("Velmora v.1.0/" + CLI_NAME)
+        # PE images for this build's machine: the window program and the
+        # console tool, each for its own subsystem.
+        self.assertEqual(pe_header(exe), (PE_MACHINE[ARCH], PE_GUI))
+        self.assertEqual(pe_header(cli), (PE_MACHINE[ARCH], PE_CONSOLE))
 
 
 class VersionResourceTest(unittest.TestCase):
@@ -354,10 +388,11 @@ class InstallerTest(harness.VelmoraTestCase):
 
     def assertInstalled(self, folder):
         files = unix_path(self.env, folder)
-        self.assertEqual(listing(files), {"velmora.exe", "help", "help/" + HELP_NAME, "uninstall.exe",
+        self.assertEqual(listing(files), {"velmora.exe", CLI_NAME, "help", "help/" + HELP_NAME, "uninstall.exe",
                                           "appconfig.ini"})
         with zipfile.ZipFile(PORTABLE_ZIP) as archive:
             self.assertEqual(read(os.path.join(files, "velmora.exe")), archive.read("Velmora v.1.0/velmora.exe"))
+            self.assertEqual(read(os.path.join(files, CLI_NAME)), archive.read("Velmora v.1.0/" + CLI_NAME))
         self.assertEqual(read(os.path.join(files, "help", HELP_NAME)), read(PDF))
         self.assertIn(read(os.path.join(files, "appconfig.ini")), FIRST_CONFIG)
         self.assertIn(set(os.listdir(os.path.join(start_menu(self.env), "Velmora"))), (SHORTCUTS_EN, SHORTCUTS_RU))
@@ -432,7 +467,7 @@ class InstallerTest(harness.VelmoraTestCase):
 
         # The uninstaller refuses while the program runs, and removes nothing.
         self.uninstall(INSTALL_DIR)
-        self.assertEqual(listing(folder), {"velmora.exe", "help", "help/" + HELP_NAME, "uninstall.exe",
+        self.assertEqual(listing(folder), {"velmora.exe", CLI_NAME, "help", "help/" + HELP_NAME, "uninstall.exe",
                                            "appconfig.ini"})
         self.assertTrue(self.key_exists(UNINSTALL_KEY))
 
@@ -447,6 +482,20 @@ class InstallerTest(harness.VelmoraTestCase):
         self.uninstall(INSTALL_DIR)
         self.assertUninstalled(INSTALL_DIR, {"appconfig.ini"})
         self.assertEqual(read(os.path.join(folder, "appconfig.ini")), expected)
+
+    def test_installed_console_tool_runs(self):
+        self.install()
+        self.assertInstalled(INSTALL_DIR)
+        # Run from the install folder as a script would; its output to a
+        # file, never a pipe a Wine process could inherit.
+        with tempfile.TemporaryFile() as out:
+            code = subprocess.run([self.env["WINELOADER"], unix_path(self.env, INSTALL_DIR + "\\" + CLI_NAME),
+                                   "ports", "--json"], env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.DEVNULL, timeout=60).returncode
+            out.seek(0)
+            text = out.read().decode("utf-8")
+        self.assertEqual(code, 0, text)
+        self.assertIn("ports", json.loads(text))
 
     def test_remove_config_on_request(self):
         cases = [
@@ -464,6 +513,111 @@ class InstallerTest(harness.VelmoraTestCase):
                         f.write("kept\n")
                 self.uninstall(folder, "/REMOVECONFIG")
                 self.assertUninstalled(folder, left)
+
+
+class LinuxPackageTest(unittest.TestCase):
+    """The console tool's .deb and static tarball, checked natively."""
+
+    @classmethod
+    def setUpClass(cls):
+        package()
+        cls.work = tempfile.mkdtemp()
+        cls.deb_root = os.path.join(cls.work, "deb")
+        subprocess.run(["dpkg-deb", "-x", DEB, cls.deb_root], check=True)
+        cls.tar_root = os.path.join(cls.work, "tar")
+        os.mkdir(cls.tar_root)
+        subprocess.run(["tar", "-xzf", TARBALL, "-C", cls.tar_root], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def field(self, name):
+        return subprocess.run(["dpkg-deb", "-f", DEB, name], stdout=subprocess.PIPE,
+                              check=True).stdout.decode().strip()
+
+    def test_deb_installs_the_program_the_rule_and_the_man_page(self):
+        self.assertEqual(self.field("Package"), "velmora-cli")
+        self.assertEqual(self.field("Version"), "1.0")
+        self.assertEqual(self.field("Architecture"), DEB_ARCH)
+        # Linked statically, so it depends on nothing.
+        self.assertEqual(self.field("Depends"), "")
+        files = {path for path in listing(self.deb_root) if os.path.isfile(os.path.join(self.deb_root, path))}
+        self.assertEqual(files, {"usr/bin/velmora-cli", UDEV_RULE, "usr/share/man/man1/velmora-cli.1.gz",
+                                 "usr/share/doc/velmora-cli/copyright"})
+        # Every file root's, as dpkg will install it.
+        contents = subprocess.run(["dpkg-deb", "-c", DEB], stdout=subprocess.PIPE, check=True).stdout.decode()
+        for line in contents.splitlines():
+            self.assertEqual(line.split()[1], "root/root", line)
+        program = os.path.join(self.deb_root, "usr", "bin", "velmora-cli")
+        self.assertTrue(os.access(program, os.X_OK))
+        self.assertTrue(elf_is_static(read(program)), "the program needs a dynamic loader")
+        self.assertEqual(read(os.path.join(self.deb_root, UDEV_RULE)),
+                         read(os.path.join(ROOT, "packaging", "linux", "60-velmora.rules")))
+        with gzip.open(os.path.join(self.deb_root, "usr/share/man/man1/velmora-cli.1.gz")) as man:
+            self.assertEqual(man.read(), read(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")))
+
+    def test_packaged_program_runs(self):
+        program = os.path.join(self.deb_root, "usr", "bin", "velmora-cli")
+        run = subprocess.run([program, "--help"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        for command in (b"ports", b"read", b"apply", b"verify"):
+            self.assertIn(command, run.stdout)
+        # Wrong usage is exit code 2, with a message and nothing on stdout.
+        run = subprocess.run([program, "apply"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual(run.returncode, 2)
+        self.assertTrue(run.stderr.strip())
+
+    def test_tarball_holds_the_same_files(self):
+        folder = os.path.join(self.tar_root, "velmora-cli-1.0")
+        self.assertEqual(listing(self.tar_root), {"velmora-cli-1.0", "velmora-cli-1.0/velmora-cli",
+                                                  "velmora-cli-1.0/60-velmora.rules", "velmora-cli-1.0/velmora-cli.1",
+                                                  "velmora-cli-1.0/INSTALL"})
+        self.assertEqual(read(os.path.join(folder, "velmora-cli")),
+                         read(os.path.join(self.deb_root, "usr", "bin", "velmora-cli")))
+        self.assertTrue(os.access(os.path.join(folder, "velmora-cli"), os.X_OK))
+        self.assertEqual(read(os.path.join(folder, "60-velmora.rules")), read(os.path.join(self.deb_root, UDEV_RULE)))
+        self.assertEqual(read(os.path.join(folder, "velmora-cli.1")),
+                         read(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")))
+        self.assertIn(b"dialout", read(os.path.join(folder, "INSTALL")))
+
+    def test_udev_rule(self):
+        rules = read(os.path.join(self.deb_root, UDEV_RULE)).decode()
+        # Continuation lines joined, comments dropped: one rule a line.
+        lines = [line for line in rules.replace("\\\n", " ").splitlines() if line.strip()
+                 and not line.lstrip().startswith("#")]
+        tty = [line for line in lines if 'SUBSYSTEM=="tty"' in line]
+        self.assertEqual(len(tty), 1, lines)
+        for part in ('ATTRS{idVendor}=="2e3c"', 'ATTRS{idProduct}=="5750"', 'GROUP="dialout"', 'MODE="0660"',
+                     'ENV{ID_MM_DEVICE_IGNORE}="1"'):
+            self.assertIn(part, tty[0])
+        usb = [line for line in lines if 'SUBSYSTEM=="usb"' in line]
+        self.assertEqual(len(usb), 1, lines)
+        for part in ('ATTR{idVendor}=="2e3c"', 'ATTR{idProduct}=="5750"', 'ENV{ID_MM_DEVICE_IGNORE}="1"'):
+            self.assertIn(part, usb[0])
+        # Every assignment or match is KEY op "value": a typo would make udev
+        # skip the line silently.
+        for line in lines:
+            for item in re.split(r",\s*", line.strip()):
+                self.assertRegex(item, r'^([A-Z_]+(\{[A-Za-z_]+\})?(==|!=|=|\+=)"[^"]*"|LABEL="\w+"|GOTO="\w+")$', line)
+
+    def test_man_page_renders_cleanly(self):
+        if not shutil.which("groff"):
+            self.skipTest("no groff")
+        run = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-z",
+                              os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual((run.returncode, run.stderr), (0, b""))
+
+    def test_checksums(self):
+        sums = os.path.join(PACKAGE_DIR, "SHA256SUMS" + SUFFIX)
+        names = {line.split(None, 1)[1].lstrip("*") for line in read(sums).decode().splitlines()}
+        self.assertEqual(names, {os.path.basename(p) for p in (SETUP_EXE, PORTABLE_ZIP, PDF, DEB, TARBALL)})
+        run = subprocess.run(["sha256sum", "-c", "--quiet", os.path.basename(sums)], cwd=PACKAGE_DIR,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertEqual(run.returncode, 0, run.stdout)
 
 
 def main():

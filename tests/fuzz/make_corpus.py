@@ -117,12 +117,32 @@ def port_names():
     return {"name-%02d" % i: name for i, name in enumerate(names)}
 
 
+def profiles():
+    lnx = (b'{"format": "velmora-profile/1", "kind": "lnx", "settings": {"interface": "wiegand26", '
+           b'"indication": "direct", "standby": "static", "touch_poll": "off"}}')
+    usb = (b'{\n  "format": "velmora-profile/1",\n  "kind": "usb",\n  "settings": {\n    "mode": "windows",\n'
+           b'    "output": "hex",\n    "id_bytes": 5,\n    "cards": "all"\n  }\n}\n')
+    return {
+        "lnx": lnx,
+        "usb": usb,
+        "usb-id-bytes-string": usb.replace(b"5,", b'"3",'),
+        "unknown-version": lnx.replace(b"profile/1", b"profile/2"),
+        "missing-key": lnx.replace(b', "touch_poll": "off"', b""),
+        "unknown-key": lnx.replace(b'"off"}', b'"off", "colour": "red"}'),
+        "wrong-type": lnx.replace(b'"off"}', b'false}'),
+        "cut": lnx[:40],
+        "array": b"[" + lnx + b"]",
+        "escapes": lnx.replace(b'"direct"', b'"\\u0064irect"'),
+    }
+
+
 TARGETS = {
     "reply": replies,
     "lnx_settings": lnx_payloads,
     "usb_settings": usb_payloads,
     "preference_lines": preference_files,
     "port_number": port_names,
+    "profile": profiles,
 }
 
 

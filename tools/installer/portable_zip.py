@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Makes Velmora's portable zip: one folder laid out like the installed one.
 
-    portable_zip.py --exe velmora.exe --pdf "Velmora ver_1_0.pdf" OUT.zip
+    portable_zip.py --exe velmora.exe --cli velmora-cli.exe --pdf "Velmora ver_1_0.pdf" OUT.zip
 
-The archive holds "Velmora v.1.0/velmora.exe" and
+The archive holds "Velmora v.1.0/velmora.exe", the console tool
+"Velmora v.1.0/velmora-cli.exe" and
 "Velmora v.1.0/help/Velmora ver_1_0.pdf": unpacked anywhere writable, the
 program started from that folder finds its help and keeps appconfig.ini there.
 Entries carry the files' own times, so the same inputs give the same archive.
@@ -19,11 +20,12 @@ FOLDER = "Velmora v.1.0"
 HELP_NAME = "Velmora ver_1_0.pdf"
 
 
-def layout(exe, pdf):
+def layout(exe, cli, pdf):
     """(name in the archive, source file) in archive order."""
     return [
         (FOLDER + "/", None),
         (FOLDER + "/velmora.exe", exe),
+        (FOLDER + "/velmora-cli.exe", cli),
         (FOLDER + "/help/", None),
         (FOLDER + "/help/" + HELP_NAME, pdf),
     ]
@@ -35,10 +37,10 @@ def entry_time(path):
     return time.gmtime(stamp)[:6]
 
 
-def make_zip(exe, pdf, out):
-    newest = max(entry_time(exe), entry_time(pdf))
+def make_zip(exe, cli, pdf, out):
+    newest = max(entry_time(exe), entry_time(cli), entry_time(pdf))
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
-        for name, source in layout(exe, pdf):
+        for name, source in layout(exe, cli, pdf):
             if source is None:
                 info = zipfile.ZipInfo(name, newest)
                 info.external_attr = (0o40755 << 16) | 0x10   # directory, for both worlds
@@ -54,13 +56,14 @@ def make_zip(exe, pdf, out):
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--exe", required=True, help="the program to pack")
+    parser.add_argument("--cli", required=True, help="the console tool to pack")
     parser.add_argument("--pdf", required=True, help="the help PDF to pack")
     parser.add_argument("out", help="the zip to write")
     args = parser.parse_args(argv)
-    for path in (args.exe, args.pdf):
+    for path in (args.exe, args.cli, args.pdf):
         if not os.path.isfile(path):
             parser.error("no file %s" % path)
-    make_zip(args.exe, args.pdf, args.out)
+    make_zip(args.exe, args.cli, args.pdf, args.out)
     return 0
 
 

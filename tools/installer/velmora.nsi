@@ -5,8 +5,10 @@
 ; and opens help\Velmora ver_1_0.pdf relative to it).
 ;
 ; Built by tools/package:
-;   makensis -INPUTCHARSET UTF8 -DEXE=<velmora.exe> -DPDF=<help pdf> -DOUTFILE=<setup.exe>
-;            [-DARCH=amd64] tools/installer/velmora.nsi
+;   makensis -INPUTCHARSET UTF8 -DEXE=<velmora.exe> -DCLI=<velmora-cli.exe> -DPDF=<help pdf>
+;            -DOUTFILE=<setup.exe> [-DARCH=amd64] tools/installer/velmora.nsi
+; The console tool velmora-cli.exe goes beside velmora.exe; it has no
+; shortcut (it is run from a command prompt or a script).
 ; ARCH=amd64 makes a 64-bit installer for a 64-bit build of the program (used
 ; by the tests on hosts that cannot run 32-bit programs); the product is x86.
 ;
@@ -15,8 +17,8 @@
 ;   uninstall.exe /S                           uninstall, keep appconfig.ini
 ;   uninstall.exe /S /REMOVECONFIG             uninstall and delete appconfig.ini
 
-!ifndef EXE | PDF | OUTFILE
-    !error "define EXE, PDF and OUTFILE (see the header of this file)"
+!ifndef EXE | CLI | PDF | OUTFILE
+    !error "define EXE, CLI, PDF and OUTFILE (see the header of this file)"
 !endif
 !ifndef ARCH
     !define ARCH x86
@@ -127,6 +129,7 @@ Section "$(SecProgramName)" SecProgram
     SectionIn RO
     SetOutPath "$INSTDIR"
     File "/oname=velmora.exe" "${EXE}"
+    File "/oname=velmora-cli.exe" "${CLI}"
     SetOutPath "$INSTDIR\help"
     File "/oname=${HELP_FILE}" "${PDF}"
 
@@ -167,6 +170,7 @@ SectionEnd
 Section "un.$(SecProgramName)" SecUnProgram
     SectionIn RO
     Delete "$INSTDIR\velmora.exe"
+    Delete "$INSTDIR\velmora-cli.exe"
     Delete "$INSTDIR\help\${HELP_FILE}"
     RMDir "$INSTDIR\help"
 

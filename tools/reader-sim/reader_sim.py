@@ -233,6 +233,7 @@ class Port:
         self.last_rx = 0.0
         self.out = bytearray()
         self.last_tx = 0.0
+        self.wire_at = 0.0        # paced: when the next byte out starts on the wire
         self.stream_until = None
         self.stream_pos = 0
         self.link = True
@@ -394,15 +395,19 @@ class ReaderSim:
     All methods are thread-safe. Registry edits are queued until apply() (plug,
     unplug and remove_port apply by default; pass apply=False to batch)."""
 
-    def __init__(self, prefix=None, log_dir=None, wine=None, frame_ms=15, env=None):
+    def __init__(self, prefix=None, log_dir=None, wine=None, frame_ms=15, env=None, baud=None):
         """prefix: Wine prefix (None: ptys only). wine: the Wine loader to run
         regedit with (default $WINE or "wine"). env: base environment for Wine
-        (default os.environ; DISPLAY comes from it)."""
+        (default os.environ; DISPLAY comes from it). baud: pace every port at
+        this line speed, 10 bits a byte, in both directions (None: as fast as
+        the pty takes it)."""
         self.prefix = os.path.abspath(prefix) if prefix else None
         self.log_dir = log_dir
         self.wine = wine or default_wine()
         self.env = env
         self.frame = frame_ms / 1000.0
+        # A pty moves bytes at once; a real line takes 10 bits a byte.
+        self.byte_time = 10.0 / baud if baud else 0.0
         self._lock = threading.RLock()
         self._apply_lock = threading.Lock()
         self._ports = {}
@@ -884,13 +889,26 @@ class ReaderSim:
     def _send(self, port, data):
         if port.master is None or not data:
             return
+        if not port.out:
+            # An idle line: the first byte starts now.
+            port.wire_at = max(port.wire_at, time.monotonic())
         port.out += data
         self._flush(port)
 
+    def _due(self, port, now):
+        """How many queued bytes have had their wire time by now."""
+        if not self.byte_time:
+            return len(port.out)
+        return min(len(port.out), int((now - port.wire_at) / self.byte_time + 1e-9))
+
     def _flush(self, port):
+        now = time.monotonic()
         while port.out and port.master is not None:
+            due = self._due(port, now)
+            if due <= 0:
+                return
             try:
-                n = os.write(port.master, port.out[:4096])
+                n = os.write(port.master, port.out[:min(due, 4096)])
             except BlockingIOError:
                 return
             except OSError:
@@ -902,6 +920,7 @@ class ReaderSim:
                 port.tx_log.flush()
             del port.out[:n]
             port.last_tx = time.monotonic()
+            port.wire_at += n * self.byte_time
 
     def _on_frame(self, port, command, now):
         port.frames.append(command)
@@ -998,6 +1017,8 @@ class ReaderSim:
         for port in self._ports.values():
             if port.buf:
                 deadline = min(deadline, port.last_rx + self.frame)
+            if port.out and self.byte_time:
+                deadline = min(deadline, port.wire_at + self.byte_time)
         if self._timers:
             deadline = min(deadline, self._timers[0][0])
         return deadline
@@ -1013,7 +1034,9 @@ class ReaderSim:
                 for port in self._ports.values():
                     if port.master is not None:
                         readers.append(port.master)
-                        if port.out:
+                        # A paced port writes when its bytes are due, not
+                        # whenever the pty would take them.
+                        if port.out and self._due(port, now) > 0:
                             writers.append(port.master)
                 timeout = max(0.0, self._next_deadline(now) - now)
             try:
@@ -1042,7 +1065,12 @@ class ReaderSim:
                         continue
                     port.rx += data
                     port.buf += data
-                    port.last_rx = now
+                    # Paced, a command is all there only once its last byte
+                    # would have crossed the line.
+                    if self.byte_time:
+                        port.last_rx = max(port.last_rx, now) + len(data) * self.byte_time
+                    else:
+                        port.last_rx = now
                     if port.rx_log:
                         port.rx_log.write(data)
                         port.rx_log.flush()
@@ -1051,7 +1079,7 @@ class ReaderSim:
                     if port is not None:
                         self._flush(port)
                 for port in list(self._ports.values()):
-                    if port.buf and now - port.last_rx >= self.frame:
+                    if port.buf and now - port.last_rx >= self.frame - 1e-9:
                         command = bytes(port.buf)
                         port.buf.clear()
                         self._on_frame(port, command, now)
@@ -1060,6 +1088,10 @@ class ReaderSim:
                     port = self._ports.get(name)
                     if port is not None and port.generation == generation:
                         self._on_timer(now, port, action, data)
+                if self.byte_time:
+                    for port in self._ports.values():
+                        if port.out:
+                            self._flush(port)
 
 
 # ---------------------------------------------------------------- command line
@@ -1164,6 +1196,9 @@ def main(argv=None):
                         help="Wine loader to run regedit with (default $WINE or wine)")
     parser.add_argument("--frame-ms", type=int, default=15,
                         help="silence that ends a command (default 15)")
+    parser.add_argument("--baud", type=int, default=None,
+                        help="pace every port at this line speed, 10 bits a byte, in both "
+                        "directions (19200: 0.52 ms a byte); default: as fast as the pty")
     args = parser.parse_args(argv)
 
     try:
@@ -1175,7 +1210,7 @@ def main(argv=None):
     signal.signal(signal.SIGINT, lambda *_: stop.set())
 
     sim = ReaderSim(prefix=args.prefix, log_dir=args.log_dir, wine=args.wine,
-                    frame_ms=args.frame_ms)
+                    frame_ms=args.frame_ms, baud=args.baud)
     try:
         if args.pid_file:
             with open(args.pid_file, "w") as f:

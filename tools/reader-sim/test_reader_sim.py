@@ -264,6 +264,57 @@ class FramingTest(SimCase):
         self.assertLess(elapsed, 0.3)
 
 
+class PacingTest(unittest.TestCase):
+    """baud=19200: bytes take their wire time, 10 bits each, both ways."""
+
+    def test_reply_takes_its_wire_time_byte_by_byte(self):
+        sim = ReaderSim(baud=19200, frame_ms=5)
+        self.addCleanup(sim.stop)
+        sim.add_port("COM1", "lnx")
+        sim.add_port("COM2", "lnx")
+        line = Line(sim.path("COM1"))
+        self.addCleanup(line.close)
+        other = Line(sim.path("COM2"))
+        self.addCleanup(other.close)
+        byte_time = 10 / 19200
+        reply = b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n"
+        # Both lines at once: each is its own wire, neither waits for the other.
+        start = time.monotonic()
+        line.send(b"AT+READS_LNX")
+        other.send(b"AT+READS_LNX")
+        arrivals = []
+        got = b""
+        while len(got) < len(reply):
+            r, _, _ = select.select([line.fd], [], [], 1.0)
+            self.assertTrue(r, "the reply stopped after %r" % got)
+            chunk = os.read(line.fd, 4096)
+            got += chunk
+            arrivals.append((len(got), time.monotonic() - start))
+        self.assertEqual(got, reply)
+        self.assertEqual(other.read(), reply)
+        # The command's 12 bytes, the 5 ms frame, then the reply byte by byte.
+        floor = (12 + len(reply)) * byte_time + 0.005
+        self.assertGreaterEqual(arrivals[-1][1], floor - 0.001)
+        self.assertLess(arrivals[-1][1], floor + 0.25)
+        # No byte comes before its time: the count that had arrived at each
+        # moment never runs ahead of the wire.
+        for count, at in arrivals:
+            self.assertGreaterEqual(at + 0.001, (12 + count) * byte_time + 0.005,
+                                    "byte %d came early" % count)
+        self.assertGreater(len(arrivals), 3, "the reply came in one piece")
+
+    def test_unpaced_reply_comes_at_once(self):
+        sim = ReaderSim(frame_ms=5)
+        self.addCleanup(sim.stop)
+        sim.add_port("COM1", "lnx")
+        line = Line(sim.path("COM1"))
+        self.addCleanup(line.close)
+        start = time.monotonic()
+        self.assertEqual(line.ask(b"AT+READS_LNX", silence=0.02),
+                         b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n")
+        self.assertLess(time.monotonic() - start - 0.02, 0.2)
+
+
 class StreamTest(SimCase):
     def test_stream_starts_on_input_and_has_no_pause(self):
         self.sim.add_port("COM1", "stream", seconds=5)

@@ -1,0 +1,15 @@
+// The Linux port list over any sysfs tree: tests point it at a fake one.
+#ifndef VELMORA_SERIAL_UNIX_PORTLIST_H
+#define VELMORA_SERIAL_UNIX_PORTLIST_H
+
+#include <string>
+#include <vector>
+
+#include "serial/line.h"
+
+// The ttys under `root`/sys/class/tty that have a device behind them, named
+// /dev/<name>, with the USB ids and serial number of the USB device they
+// belong to.
+std::vector<PortInfo> listSerialPortsUnder(const std::string &root);
+
+#endif

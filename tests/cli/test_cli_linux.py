@@ -1,0 +1,295 @@
+"""velmora-cli end to end on Linux: the real program against simulated
+readers on pseudo-terminals (tools/reader-sim, in-process).
+
+VELMORA_CLI names the program (build/<preset>/velmora-cli by default)."""
+import fcntl
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tools", "reader-sim"))
+from reader_sim import ReaderSim  # noqa: E402
+
+CLI = os.environ.get("VELMORA_CLI", os.path.join(ROOT, "build", "native-check", "velmora-cli"))
+
+# The names of the wire letters, written out here as the test's own oracle.
+LNX_NAMES = [
+    ("interface", 0, 3, {"TMX": "touch_memory", "W26": "wiegand26", "W44": "wiegand44"}),
+    ("indication", 3, 1, {"1": "direct", "0": "inverse"}),
+    ("standby", 4, 1, {"D": "dynamic", "S": "static", "A": "off"}),
+    ("touch_poll", 5, 1, {"O": "on", "F": "off"}),
+]
+
+
+def lnx_names(letters):
+    return {key: names[letters[at:at + width]] for key, at, width, names in LNX_NAMES}
+
+
+def profile_text(letters):
+    return json.dumps({"format": "velmora-profile/1", "kind": "lnx", "settings": lnx_names(letters)})
+
+
+class CliTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="velmora-cli-e2e-")
+        self.logs = os.path.join(self.dir.name, "sim")
+        self.sim = ReaderSim(log_dir=self.logs)
+        self.addCleanup(self.dir.cleanup)
+        self.addCleanup(self.sim.stop)
+
+    def path(self, name):
+        return os.path.join(self.dir.name, name)
+
+    def profile(self, letters, name="profile.json"):
+        with open(self.path(name), "w") as f:
+            f.write(profile_text(letters))
+        return self.path(name)
+
+    def run_cli(self, *args, timeout=60):
+        return subprocess.run([CLI] + list(args), capture_output=True, text=True, timeout=timeout)
+
+    def results(self, run):
+        return {r["port"]: r for r in json.loads(run.stdout)["results"]}
+
+    # --- what works
+
+    def test_read_gives_the_simulators_settings_by_name(self):
+        ports = {letters: self.sim.add_port("L%d" % i, "lnx", settings=letters)
+                 for i, letters in enumerate(["W441DF", "TMX0SO", "W261AF"])}
+        args = ["read", "--kind", "lnx", "--json"]
+        for pty in ports.values():
+            args += ["--port", pty]
+        run = self.run_cli(*args)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        results = self.results(run)
+        for letters, pty in ports.items():
+            self.assertEqual(results[pty]["status"], "read")
+            self.assertEqual(results[pty]["firmware"], "1.00")
+            self.assertEqual(results[pty]["before"], lnx_names(letters))
+
+    def test_read_save_writes_a_profile_that_verifies(self):
+        pty = self.sim.add_port("L1", "lnx", settings="W440SF")
+        run = self.run_cli("read", "--kind", "lnx", "--port", pty, "--save", self.path("saved.json"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(self.path("saved.json")) as f:
+            saved = json.load(f)
+        self.assertEqual(saved, json.loads(profile_text("W440SF")))
+        run = self.run_cli("verify", self.path("saved.json"), "--port", pty)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("verified", run.stdout)
+
+    def test_apply_to_several_readers_at_once_reads_writes_and_reads_back(self):
+        names = ["L%d" % i for i in range(4)]
+        ptys = [self.sim.add_port(name, "lnx", settings="TMX1DO") for name in names]
+        args = ["apply", self.profile("W261SF"), "--json", "--log", self.path("site.log")]
+        for pty in ptys:
+            args += ["--port", pty]
+        run = self.run_cli(*args)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        results = self.results(run)
+        for name, pty in zip(names, ptys):
+            self.assertEqual(results[pty]["status"], "verified")
+            self.assertEqual(results[pty]["before"], lnx_names("TMX1DO"))
+            self.assertEqual(results[pty]["after"], lnx_names("W261SF"))
+            self.assertEqual(self.sim.settings(name), "W261SF")
+            self.assertEqual(self.sim.commands(name), [b"AT+READS_LNX", b"AT+W261SF", b"AT+READS_LNX"])
+        with open(self.path("site.log")) as f:
+            lines = [json.loads(line) for line in f]
+        self.assertEqual(sorted(line["port"] for line in lines), sorted(ptys))
+        for line in lines:
+            self.assertEqual(line["status"], "verified")
+            self.assertTrue(line["time"] and line["host"] is not None)
+
+        # A second run finds every reader holding the profile and writes nothing;
+        # the log grows by its lines and keeps the earlier ones.
+        run = self.run_cli(*args)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        for name, pty in zip(names, ptys):
+            self.assertEqual(self.results(run)[pty]["status"], "unchanged")
+            self.assertEqual(self.sim.commands(name)[3:], [b"AT+READS_LNX"])
+        with open(self.path("site.log")) as f:
+            again = [json.loads(line) for line in f]
+        self.assertEqual(again[:4], lines)
+        self.assertEqual([line["status"] for line in again[4:]], ["unchanged"] * 4)
+
+    def test_the_trace_holds_every_byte_the_simulator_logged(self):
+        ptys = {name: self.sim.add_port(name, "lnx", settings="TMX1DO") for name in ("L1", "L2")}
+        silent = self.sim.add_port("S", "silent")
+        run = self.run_cli("apply", self.profile("W441AF"), "--port", ptys["L1"], "--port", ptys["L2"],
+                           "--port", silent, "--trace", self.path("trace.txt"), "--timeout", "300")
+        self.assertEqual(run.returncode, 3, run.stderr)
+        traced = {}
+        with open(self.path("trace.txt")) as f:
+            for line in f:
+                stamp, port, direction, rest = line.rstrip("\n").split(" ", 3)
+                hex_part, text = rest.split(" |", 1)
+                data = bytes.fromhex(hex_part)
+                self.assertEqual(text[:-1], "".join(chr(b) if 32 <= b < 127 else "." for b in data))
+                self.assertRegex(stamp, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+                sent, received = traced.setdefault(port, (bytearray(), bytearray()))
+                (sent if direction == ">" else received).extend(data)
+        for name, pty in list(ptys.items()) + [("S", silent)]:
+            with open(os.path.join(self.logs, name + ".rx"), "rb") as f:
+                self.assertEqual(bytes(traced[pty][0]), f.read(), name)
+            with open(os.path.join(self.logs, name + ".tx"), "rb") as f:
+                self.assertEqual(bytes(traced[pty][1]), f.read(), name)
+        self.assertGreater(len(traced[ptys["L1"]][1]), 60)
+
+    # --- what must fail, and how
+
+    def test_a_refusing_reader_is_a_wrong_reader_and_is_not_written(self):
+        pty = self.sim.add_port("R", "refuse")
+        run = self.run_cli("apply", self.profile("W261SF"), "--port", pty)
+        self.assertEqual(run.returncode, 4, run.stderr)
+        self.assertIn("UNKNOWN CMD!", run.stderr)
+        self.assertEqual(self.sim.commands("R"), [b"AT+READS_LNX"])
+
+    def test_a_profile_for_the_other_kind_is_not_written(self):
+        lnx = self.sim.add_port("L", "lnx")
+        usb = self.sim.add_port("U", "usb", settings="WHDH5EM")
+        with open(self.path("usb.json"), "w") as f:
+            json.dump({"format": "velmora-profile/1", "kind": "usb",
+                       "settings": {"mode": "all_os", "output": "dec", "id_bytes": 3, "cards": "hid_em"}}, f)
+        run = self.run_cli("apply", self.path("usb.json"), "--port", lnx, "--port", usb, "--json")
+        self.assertEqual(run.returncode, 4, run.stderr)
+        results = self.results(run)
+        self.assertEqual(results[lnx]["status"], "wrong_reader")
+        self.assertIn("not a Tarvik-USB reader", results[lnx]["error"])
+        self.assertEqual(results[usb]["status"], "verified")
+        self.assertEqual(self.sim.commands("L"), [b"AT+READS_USB"])
+        self.assertEqual(self.sim.settings("U"), "AHDD3EX")
+
+    def test_other_firmware_is_not_written(self):
+        pty = self.sim.add_port("V", "lnx", version="1.01")
+        run = self.run_cli("apply", self.profile("W261SF"), "--port", pty, "--json")
+        self.assertEqual(run.returncode, 4, run.stderr)
+        self.assertEqual(self.results(run)[pty]["status"], "wrong_reader")
+        self.assertIn("firmware 1.01 is not supported", run.stderr)
+        self.assertEqual(self.sim.commands("V"), [b"AT+READS_LNX"])
+
+    def test_a_silent_port_or_garbage_is_no_reader(self):
+        silent = self.sim.add_port("S", "silent")
+        garbage = self.sim.add_port("G", "garbage")
+        noise = self.sim.add_port("N", "stream", seconds=3)
+        run = self.run_cli("apply", self.profile("W261SF"), "--port", silent, "--port", garbage, "--port", noise,
+                           "--json", "--timeout", "400")
+        self.assertEqual(run.returncode, 3, run.stderr)
+        results = self.results(run)
+        for pty in (silent, garbage, noise):
+            self.assertEqual(results[pty]["status"], "no_reader")
+        self.assertIn("no reply within 400 ms", results[silent]["error"])
+        self.assertIn("noise", results[noise]["error"])
+        for name in ("S", "G", "N"):
+            self.assertEqual(self.sim.commands(name)[:1], [b"AT+READS_LNX"])
+            self.assertNotIn(b"AT+W", self.sim.received(name))
+
+    def test_a_reader_unplugged_after_the_write_is_link_lost(self):
+        read = {"match": "AT+READS_LNX", "reply": "AT+READS_LNX - OK! >> 1.00TMX1DO\r\n"}
+        scripts = {
+            # Gone before the acknowledgement.
+            "U1": [read, {"prefix": "AT+W", "reply": "", "then": "unplug", "wait_read": False}],
+            # Acknowledged, then gone before the read-back.
+            "U2": [dict(read, once=True), {"prefix": "AT+W", "reply": "AT+W261SF - OK!\r\n", "then": "unplug"}],
+        }
+        for name, rules in scripts.items():
+            pty = self.sim.add_port(name, "script", rules=rules)
+            run = self.run_cli("apply", self.profile("W261SF"), "--port", pty, "--json", "--timeout", "1500")
+            self.assertEqual(run.returncode, 6, name + ": " + run.stderr)
+            self.assertEqual(self.results(run)[pty]["status"], "link_lost")
+            self.assertIn("run verify", run.stderr)
+
+    def test_an_invalid_profile_sends_nothing(self):
+        pty = self.sim.add_port("L", "lnx")
+        cases = {
+            "not-json.json": ("interface: wiegand26\n", "line 1, column 1: not JSON"),
+            "version.json": (profile_text("W261SF").replace("profile/1", "profile/9"), "unknown format"),
+            "value.json": (profile_text("W261SF").replace('"static"', '"sometimes"'), "standby cannot be"),
+            "big.json": (profile_text("W261SF") + " " * 70000, "larger than 64 KiB"),
+        }
+        for name, (text, message) in cases.items():
+            with open(self.path(name), "w") as f:
+                f.write(text)
+            run = self.run_cli("apply", self.path(name), "--port", pty)
+            self.assertEqual(run.returncode, 2, name)
+            self.assertIn(message, run.stderr)
+        for args, message in [
+            (["apply", self.profile("W261SF"), "--port", pty, "--set", "colour=red"], "unknown setting \"colour\""),
+            (["apply", self.profile("W261SF"), "--port", pty, "--set", "standby=sometimes"], "standby is one of"),
+            (["apply", self.profile("W261SF"), "--port", pty, "--trace", "/nonexistent/dir/trace"], "trace file"),
+            (["apply", self.profile("W261SF"), "--port", pty, "--log", "/nonexistent/dir/log"], "provisioning log"),
+            (["apply", self.path("missing.json"), "--port", pty], "cannot be read"),
+            (["apply", self.profile("W261SF")], "--port"),
+            (["read", "--kind", "lnx", "--port", pty, "--all"], "not both"),
+            (["read", "--kind", "pcsc", "--port", pty], "--kind"),
+            (["read", "--kind", "lnx", "--port", pty, "--save", "/nonexistent/dir/p.json"], "cannot be written"),
+        ]:
+            run = self.run_cli(*args)
+            self.assertEqual(run.returncode, 2, args)
+            self.assertIn(message, run.stderr, args)
+        time.sleep(0.1)
+        self.assertEqual(self.sim.received("L"), b"")
+
+    def test_ports_that_cannot_be_opened_are_named_and_no_reader(self):
+        pty = self.sim.add_port("L", "lnx")
+        with open(pty, "rb") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            run = self.run_cli("read", "--kind", "lnx", "--port", pty, "--port", "/dev/ttyNOPE7",
+                               "--port", "/dev/null", "--json")
+        self.assertEqual(run.returncode, 3, run.stderr)
+        results = self.results(run)
+        self.assertIn("busy", results[pty]["error"])
+        self.assertIn("no such port", results["/dev/ttyNOPE7"]["error"])
+        self.assertIn("not a serial port", results["/dev/null"]["error"])
+        self.assertEqual(self.sim.received("L"), b"")
+
+    def test_all_probes_every_port_at_once_and_reports_only_readers(self):
+        # Readers slow to answer: asked one after another, a port's first
+        # command would come only after the reply of the one before.
+        readers = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO", delay_ms=300) for i in range(3)]
+        others = [self.sim.add_port("S%d" % i, "silent") for i in range(5)]
+        env = dict(os.environ, VELMORA_PORTS=",".join(others[:3] + readers + others[3:]))
+        run = subprocess.run([CLI, "apply", self.profile("W261SF"), "--all", "--timeout", "800",
+                              "--trace", self.path("trace.txt")],
+                             capture_output=True, text=True, timeout=60, env=env)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        first = {}
+        with open(self.path("trace.txt")) as f:
+            for line in f:
+                stamp, port, direction = line.split(" ", 3)[:3]
+                first.setdefault((port, direction), stamp)
+        self.assertEqual(len([key for key in first if key[1] == ">"]), 8)
+        self.assertLess(max(stamp for (port, d), stamp in first.items() if d == ">"),
+                        min(stamp for (port, d), stamp in first.items() if d == "<"))
+        self.assertEqual(sorted(line.split(":")[0] for line in run.stdout.splitlines()), sorted(readers))
+        for i in range(3):
+            self.assertEqual(self.sim.settings("L%d" % i), "W261SF")
+        for i in range(5):
+            self.assertNotIn(b"AT+W", self.sim.received("S%d" % i))
+
+    def test_ctrl_c_finishes_the_reader_in_progress_and_skips_the_rest(self):
+        ptys = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO", delay_ms=200) for i in range(3)]
+        args = [CLI, "apply", self.profile("W261SF"), "--json", "--jobs", "1"]
+        for pty in ptys:
+            args += ["--port", pty]
+        process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 10
+        while not self.sim.commands("L0") and time.monotonic() < deadline:
+            time.sleep(0.01)
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=30)
+        statuses = [r["status"] for r in json.loads(out)["results"]]
+        self.assertEqual(statuses, ["verified", "skipped", "skipped"], err)
+        self.assertEqual(process.returncode, 130)
+        self.assertEqual(self.sim.received("L1"), b"")
+        self.assertEqual(self.sim.received("L2"), b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
