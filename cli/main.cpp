@@ -416,7 +416,7 @@ int main(int argc, char **argv)
 
     CLI::App app{"velmora-cli: read, apply and verify the settings of Tarvik readers"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "velmora-cli 1.0");
+    app.set_version_flag("--version", "velmora-cli " VELMORA_VERSION_TEXT);
     app.footer(settingsHelp());
 
     auto addTarget = [&o](CLI::App *command) {

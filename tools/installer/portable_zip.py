@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Makes Velmora's portable zip: one folder laid out like the installed one.
 
-    portable_zip.py --exe velmora.exe --cli velmora-cli.exe --pdf "Velmora ver_1_0.pdf" OUT.zip
+    portable_zip.py --version 1.0 --exe velmora.exe --cli velmora-cli.exe --pdf "Velmora ver_1_0.pdf" OUT.zip
 
-The archive holds "Velmora v.1.0/velmora.exe", the console tool
+For version 1.0 the archive holds "Velmora v.1.0/velmora.exe", the console tool
 "Velmora v.1.0/velmora-cli.exe" and
 "Velmora v.1.0/help/Velmora ver_1_0.pdf": unpacked anywhere writable, the
 program started from that folder finds its help and keeps appconfig.ini there.
@@ -16,18 +16,19 @@ import sys
 import time
 import zipfile
 
-FOLDER = "Velmora v.1.0"
-HELP_NAME = "Velmora ver_1_0.pdf"
 
 
-def layout(exe, cli, pdf):
-    """(name in the archive, source file) in archive order."""
+def layout(version, exe, cli, pdf):
+    """(name in the archive, source file) in archive order: the folder the
+    installer would make, and the help under the name the program opens."""
+    folder = "Velmora v." + version
+    help_name = "Velmora ver_%s.pdf" % version.replace(".", "_")
     return [
-        (FOLDER + "/", None),
-        (FOLDER + "/velmora.exe", exe),
-        (FOLDER + "/velmora-cli.exe", cli),
-        (FOLDER + "/help/", None),
-        (FOLDER + "/help/" + HELP_NAME, pdf),
+        (folder + "/", None),
+        (folder + "/velmora.exe", exe),
+        (folder + "/velmora-cli.exe", cli),
+        (folder + "/help/", None),
+        (folder + "/help/" + help_name, pdf),
     ]
 
 
@@ -37,10 +38,10 @@ def entry_time(path):
     return time.gmtime(stamp)[:6]
 
 
-def make_zip(exe, cli, pdf, out):
+def make_zip(version, exe, cli, pdf, out):
     newest = max(entry_time(exe), entry_time(cli), entry_time(pdf))
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
-        for name, source in layout(exe, cli, pdf):
+        for name, source in layout(version, exe, cli, pdf):
             if source is None:
                 info = zipfile.ZipInfo(name, newest)
                 info.external_attr = (0o40755 << 16) | 0x10   # directory, for both worlds
@@ -55,6 +56,7 @@ def make_zip(exe, cli, pdf, out):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--version", required=True, help="the program's version, as 1.0")
     parser.add_argument("--exe", required=True, help="the program to pack")
     parser.add_argument("--cli", required=True, help="the console tool to pack")
     parser.add_argument("--pdf", required=True, help="the help PDF to pack")
@@ -63,7 +65,7 @@ def main(argv):
     for path in (args.exe, args.cli, args.pdf):
         if not os.path.isfile(path):
             parser.error("no file %s" % path)
-    make_zip(args.exe, args.cli, args.pdf, args.out)
+    make_zip(args.version, args.exe, args.cli, args.pdf, args.out)
     return 0
 
 

@@ -32,11 +32,14 @@ Unicode true
 !endif
 
 !define PRODUCT     "Velmora"
-!define VERSION     "1.0"
+; VERSION and HELP_FILE ("Velmora ver_1_0.pdf" for 1.0) come from
+; tools/package, which takes them from the one place the version is set.
+!ifndef VERSION | HELP_FILE
+    !error "build with tools/package: VERSION and HELP_FILE are given by it"
+!endif
 !define UNINST_KEY  "Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmora"
 !define CONFIG_KEY  "Software\Velmora"
 !define MENU_DIR    "$SMPROGRAMS\Velmora"
-!define HELP_FILE   "Velmora ver_1_0.pdf"
 ; The main window's class: a running copy must be closed before its files
 ; are replaced or removed.
 !define WINDOW_CLASS "my Window"
