@@ -2,6 +2,7 @@
 // many readers at once.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@ namespace {
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 2;
 constexpr int ExitNoReader = 3;
+constexpr int ExitWrongReader = 4;
 constexpr int DefaultTimeoutMs = 1000;
 constexpr char TarvikUsbDescription[] = "Tarvik-USB reader";
 
@@ -64,8 +66,29 @@ struct PortJob {
     std::string port;
     std::string serialNumber;
     bool probed = false;  // found by --all probing rather than named
+    LineError openError = LineError::None;  // why the port did not open
     ReaderReport report;
 };
+
+// One name for one device: "ttyUSB0" and "/dev/ttyUSB0" (or a link to it)
+// are the same port, as are "com3" and "COM3". Two jobs on one port would
+// only find each other holding it.
+std::string portIdentity(const std::string &port)
+{
+    std::string identity = port;
+#ifdef _WIN32
+    for (char &c : identity)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+#else
+    if (identity.find('/') == std::string::npos)
+        identity = "/dev/" + identity;
+    if (char *resolved = realpath(identity.c_str(), nullptr)) {
+        identity = resolved;
+        std::free(resolved);
+    }
+#endif
+    return identity;
+}
 
 bool isTarvikUsb(const PortInfo &info)
 {
@@ -205,6 +228,7 @@ void runJob(Context &context, PortJob &job)
         job.report.kind = context.kind;
         job.report.status = ReaderStatus::NoReader;
         job.report.error = status.message;
+        job.openError = status.error;
         return;
     }
     if (context.tracing)
@@ -217,10 +241,15 @@ void runJob(Context &context, PortJob &job)
 }
 
 // A port probed by --all that holds no reader of the kind is not a failure.
+// One that could not be asked (no permission, held by another program) may
+// hold a reader: that is reported like a named port.
 bool quietlyEmpty(const PortJob &job)
 {
-    return job.probed && (job.report.status == ReaderStatus::NoReader ||
-                          (job.report.status == ReaderStatus::WrongReader && job.report.firmware.empty()));
+    if (!job.probed)
+        return false;
+    if (job.report.status == ReaderStatus::NoReader)
+        return job.openError != LineError::PermissionDenied && job.openError != LineError::Busy;
+    return job.report.status == ReaderStatus::WrongReader && job.report.firmware.empty();
 }
 
 void reportText(Context &context, const PortJob &job)
@@ -270,6 +299,17 @@ int runReaders(Context &context)
             jobs.push_back(job);
         }
     }
+    // The same port named twice is asked once.
+    std::vector<std::string> seen;
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
+                              [&seen](const PortJob &job) {
+                                  std::string identity = portIdentity(job.port);
+                                  if (std::find(seen.begin(), seen.end(), identity) != seen.end())
+                                      return true;
+                                  seen.push_back(identity);
+                                  return false;
+                              }),
+               jobs.end());
     if (jobs.empty()) {
         std::cerr << "velmora-cli: no " << readerProductName(context.kind) << " reader: "
                   << (context.kind == ReaderType::Usb ? "no port with the USB ids 2E3C:5750"
@@ -343,7 +383,9 @@ int runReaders(Context &context)
             std::cerr << "velmora-cli: " << o.savePath << ": not saved: no reader was read" << std::endl;
         } else if (!saveProfile(o.savePath, source->report.before, error)) {
             std::cerr << "velmora-cli: " << error << std::endl;
-            code = std::max(code, 1);
+            // Settings this program cannot name make the reader one it does
+            // not support; otherwise the file could not be written.
+            code = std::max(code, settingsComplete(source->report.before) ? ExitUsage : ExitWrongReader);
         }
     }
     return code;
@@ -486,11 +528,10 @@ int main(int argc, char **argv)
                 return usage(error);
         context.kind = context.profile.kind;
     }
-    if (!o.tracePath.empty()) {
-        if (!context.trace.open(o.tracePath))
-            return usage(o.tracePath + ": the trace file cannot be written");
-        context.tracing = true;
-    }
+    // The log only appends and the profile is written at the end; the trace
+    // starts a new file, so it is opened last, when nothing else can fail.
+    if (!o.logPath.empty() && !context.log.open(o.logPath))
+        return usage(o.logPath + ": the provisioning log cannot be opened for appending");
     if (!o.savePath.empty()) {
         // The profile is written beside its name and renamed over it.
         const std::string probe = o.savePath + ".tmp";
@@ -500,8 +541,11 @@ int main(int argc, char **argv)
         std::fclose(file);
         std::remove(probe.c_str());
     }
-    if (!o.logPath.empty() && !context.log.open(o.logPath))
-        return usage(o.logPath + ": the provisioning log cannot be opened for appending");
+    if (!o.tracePath.empty()) {
+        if (!context.trace.open(o.tracePath))
+            return usage(o.tracePath + ": the trace file cannot be written");
+        context.tracing = true;
+    }
 
     std::signal(SIGINT, onInterrupt);
     return runReaders(context);

@@ -190,7 +190,9 @@ int settingValueFromJson(const SettingField &field, const json &value, std::stri
 bool parseProfile(const std::string &text, SettingsValues &profile, std::string &error)
 {
     if (text.size() > ProfileSizeLimit) {
-        error = "larger than 64 KiB (" + std::to_string(text.size()) + " bytes): not a profile";
+        // Only the first byte past the limit has been read: name where it is.
+        error = at(positionOfByte(text, ProfileSizeLimit)) +
+                ": the file goes on past 64 KiB (65536 bytes), more than a profile can be";
         return false;
     }
     json document;

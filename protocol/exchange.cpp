@@ -215,6 +215,8 @@ std::string failureText(const ExchangeResult &r, int timeoutMs)
     case ExchangeOutcome::Garbled:
         if (r.noiseBehind)
             return "noise follows the reply: the port sends without being asked";
+        if (r.received >= ReplyBufferSize)
+            return std::to_string(r.received) + " bytes without a complete reply: noise, not a reader";
         return "no complete reply within " + std::to_string(timeoutMs) + " ms (" + std::to_string(r.received) +
                " bytes of noise or a reply cut short)";
     case ExchangeOutcome::Reply:

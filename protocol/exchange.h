@@ -28,8 +28,8 @@ struct ExchangeResult {
 
 // Drops stale input, sends the command in one write and collects the reply
 // until it can be classified (a settings reply only once the full payload of
-// `kind` has come) or `timeoutMs` has passed since the last byte arrived
-// without completing it... or since the command when nothing arrives.
+// `kind` has come), a whole block of 64 bytes has come without a reply, or
+// `timeoutMs` has passed since the command was sent.
 ExchangeResult exchange(SerialLine &line, const unsigned char *command, int length, ReaderType kind,
                         int timeoutMs);
 

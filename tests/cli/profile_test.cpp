@@ -64,7 +64,8 @@ const Rejected RejectedProfiles[] = {
      "unknown setting \"interface\" for a usb reader"},
     {"number beyond any type", "{\"format\": \"velmora-profile/1\", \"kind\": \"usb\", \"settings\": {\"id_bytes\": 1e400}}",
      "line 1, column 73: not JSON: a number out of range"},
-    {"larger than 64 KiB", std::string(LnxProfile) + std::string(64 * 1024, ' '), "larger than 64 KiB"},
+    {"larger than 64 KiB", std::string(LnxProfile) + std::string(64 * 1024, ' '),
+     "line 1, column 65537: the file goes on past 64 KiB"},
 };
 
 TEST(Profile, RefusesEachBadProfileWithAMessageThatSaysWhere)

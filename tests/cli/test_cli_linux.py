@@ -211,7 +211,8 @@ class CliTest(unittest.TestCase):
             "not-json.json": ("interface: wiegand26\n", "line 1, column 1: not JSON"),
             "version.json": (profile_text("W261SF").replace("profile/1", "profile/9"), "unknown format"),
             "value.json": (profile_text("W261SF").replace('"static"', '"sometimes"'), "standby cannot be"),
-            "big.json": (profile_text("W261SF") + " " * 70000, "larger than 64 KiB"),
+            "big.json": (profile_text("W261SF") + "\n" + " " * 70000,
+                         "line 2, column %d: the file goes on past 64 KiB" % (65536 - len(profile_text("W261SF")))),
         }
         for name, (text, message) in cases.items():
             with open(self.path(name), "w") as f:
@@ -272,6 +273,29 @@ class CliTest(unittest.TestCase):
             self.assertEqual(self.sim.settings("L%d" % i), "W261SF")
         for i in range(5):
             self.assertNotIn(b"AT+W", self.sim.received("S%d" % i))
+
+    def test_all_reports_a_port_it_could_not_ask_and_asks_a_port_once(self):
+        reader = self.sim.add_port("L", "lnx", settings="TMX1DO")
+        held = self.sim.add_port("H", "lnx", settings="TMX1DO")
+        silent = self.sim.add_port("S", "silent")
+        # Named twice (once through a link), listed twice: asked once.
+        link = self.path("reader-link")
+        os.symlink(reader, link)
+        env = dict(os.environ, VELMORA_PORTS=",".join([reader, silent, held, link, reader]))
+        with open(held, "rb") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            run = subprocess.run([CLI, "apply", self.profile("W261SF"), "--all", "--json"],
+                                 capture_output=True, text=True, timeout=60, env=env)
+        # The reader another program holds may be one: it is named, and the
+        # batch is not reported as done.
+        self.assertEqual(run.returncode, 3, run.stderr)
+        self.assertIn(held + ": ", run.stderr)
+        self.assertIn("busy", run.stderr)
+        ports = [record["port"] for record in json.loads(run.stdout)["results"]]
+        self.assertEqual(sorted(ports), sorted([reader, silent, held]))
+        self.assertEqual(self.results(run)[reader]["status"], "verified")
+        self.assertEqual(self.sim.commands("L"), [b"AT+READS_LNX", b"AT+W261SF", b"AT+READS_LNX"])
+        self.assertEqual(self.sim.settings("H"), "TMX1DO")
 
     def test_ctrl_c_finishes_the_reader_in_progress_and_skips_the_rest(self):
         ptys = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO", delay_ms=200) for i in range(3)]
