@@ -69,9 +69,17 @@ static bool controlArg(const Words &w, size_t index, HWND &control, std::string 
     return true;
 }
 
-static void appendWindowState(std::string &out)
+// Whether the main window takes input. Commands that post input read it
+// before posting: read afterwards, it may already show what the input did
+// (a box the click opened disables the window).
+static bool windowEnabled()
 {
-    json::member(out, "window_enabled", IsWindowEnabled(target::mainWindow) != FALSE);
+    return IsWindowEnabled(target::mainWindow) != FALSE;
+}
+
+static void appendWindowState(std::string &out, bool enabled)
+{
+    json::member(out, "window_enabled", enabled);
 }
 
 bool cmdAttach(const Words &w, const std::string &rest, std::string &reply)
@@ -259,6 +267,7 @@ bool cmdClick(const Words &w, const std::string &, std::string &reply)
         return false;
     bool controlEnabled = IsWindowEnabled(control) != FALSE;
     bool visible = IsWindowVisible(control) != FALSE;
+    bool enabled = windowEnabled();
     if (!PostMessageW(control, BM_CLICK, 0, 0)) {
         reply = "post failed";
         return false;
@@ -266,7 +275,7 @@ bool cmdClick(const Words &w, const std::string &, std::string &reply)
     reply = "{";
     json::member(reply, "control_enabled", controlEnabled);
     json::member(reply, "visible", visible);
-    appendWindowState(reply);
+    appendWindowState(reply, enabled);
     reply += "}";
     return true;
 }
@@ -278,12 +287,13 @@ bool cmdCommand(const Words &w, const std::string &, std::string &reply)
     long long id, code;
     if (!intArg(w, 1, id, reply) || !optIntArg(w, 2, 0, code, reply))
         return false;
+    bool enabled = windowEnabled();
     if (!PostMessageW(target::mainWindow, WM_COMMAND, MAKEWPARAM((WORD)id, (WORD)code), 0)) {
         reply = "post failed";
         return false;
     }
     reply = "{";
-    appendWindowState(reply);
+    appendWindowState(reply, enabled);
     reply += "}";
     return true;
 }
@@ -372,6 +382,7 @@ bool cmdPick(const Words &w, const std::string &, std::string &reply)
         return false;
     }
     int id = GetDlgCtrlID(combo);
+    bool enabled = windowEnabled();
     if (!PostMessageW(target::mainWindow, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), (LPARAM)combo)) {
         reply = "post failed";
         return false;
@@ -379,7 +390,7 @@ bool cmdPick(const Words &w, const std::string &, std::string &reply)
     reply = "{";
     json::member(reply, "sel", (long long)result);
     json::member(reply, "control_enabled", controlEnabled);
-    appendWindowState(reply);
+    appendWindowState(reply, enabled);
     reply += "}";
     return true;
 }
@@ -562,13 +573,14 @@ bool cmdDevchange(const Words &w, const std::string &, std::string &reply)
         return false;
     // Codes with bit 0x8000 carry a pointer in lParam: Windows refuses to
     // post those, and so does Wine.
+    bool enabled = windowEnabled();
     if (!PostMessageW(target::mainWindow, WM_DEVICECHANGE, (WPARAM)code, (LPARAM)param)) {
         DWORD error = GetLastError();
         reply = "post failed: " + std::to_string(error);
         return false;
     }
     reply = "{";
-    appendWindowState(reply);
+    appendWindowState(reply, enabled);
     reply += "}";
     return true;
 }
@@ -585,13 +597,14 @@ bool cmdRclick(const Words &w, const std::string &, std::string &reply)
     POINT screen = {(LONG)x, (LONG)y};
     ClientToScreen(target::mainWindow, &screen);
     SetCursorPos(screen.x, screen.y);
+    bool enabled = windowEnabled();
     if (!PostMessageW(target::mainWindow, WM_RBUTTONDOWN, MK_RBUTTON, at) ||
         !PostMessageW(target::mainWindow, WM_RBUTTONUP, 0, at)) {
         reply = "post failed";
         return false;
     }
     reply = "{";
-    appendWindowState(reply);
+    appendWindowState(reply, enabled);
     reply += "}";
     return true;
 }
