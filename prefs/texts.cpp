@@ -1,11 +1,7 @@
-// Selecting the language's texts, putting them on the window, and composing
-// messages from them.
+// Selecting the language's texts and putting them on the window.
 #include "prefs/texts.h"
 
 #include <windows.h>
-
-#include <cstdarg>
-#include <cwchar>
 
 #include "app/app.h"
 #include "prefs/preferences.h"
@@ -57,16 +53,4 @@ void applyInterfaceTexts()
     selectTextTable();
     for (const Caption &caption : captions)
         SendMessageW(*caption.window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(TextTable[caption.text]));
-}
-
-void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)
-{
-    if (buffer == nullptr || capacity == 0)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::vswprintf(buffer, capacity, format, args);
-    va_end(args);
-    // Some runtimes leave a cut-short result unterminated.
-    buffer[capacity - 1] = L'\0';
 }

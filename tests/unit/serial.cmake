@@ -21,6 +21,7 @@ add_executable(serial_devchange_test
     ${CMAKE_SOURCE_DIR}/serial/channel.cpp
     ${CMAKE_SOURCE_DIR}/serial/ports.cpp
     ${CMAKE_SOURCE_DIR}/serial/devchange.cpp
+    ${CMAKE_SOURCE_DIR}/prefs/text_format.cpp
     ${CMAKE_SOURCE_DIR}/prefs/texts_en.cpp
     ${CMAKE_SOURCE_DIR}/prefs/texts_ru.cpp)
 target_include_directories(serial_devchange_test PRIVATE ${CMAKE_SOURCE_DIR})

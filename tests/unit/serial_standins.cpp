@@ -3,9 +3,6 @@
 // serial link relies on, and records its calls.
 #include "tests/unit/serial_standins.h"
 
-#include <cstdarg>
-#include <cwchar>
-
 #include "app/app.h"
 #include "prefs/preferences.h"
 #include "prefs/texts.h"
@@ -39,16 +36,6 @@ void selectTextTable()
         TextTable[id] = texts[id];
 }
 
-void formatText(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)
-{
-    if (buffer == nullptr || capacity == 0)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::vswprintf(buffer, capacity, format, args);
-    va_end(args);
-    buffer[capacity - 1] = L'\0';
-}
 
 int showMessage(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags, MsgIcon icon)
 {
