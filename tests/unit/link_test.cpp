@@ -202,6 +202,16 @@ std::ostream &operator<<(std::ostream &stream, const Box &box)
     return stream << "{\"" << narrow << "\", " << box.picture << "}";
 }
 
+// The ports opened so far, in order, as "open COMn".
+std::vector<std::string> openedPorts()
+{
+    std::vector<std::string> opened;
+    for (const std::string &entry : channelLog)
+        if (entry.compare(0, 5, "open ") == 0)
+            opened.push_back(entry);
+    return opened;
+}
+
 std::vector<Box> shown(const BoxRecorder &recorder)
 {
     std::vector<Box> boxes;
@@ -909,11 +919,7 @@ TEST_F(Link, LnxSearchGoesOnAfterThePortJustTried)
         BoxRecorder recorder;
         runSearch();
 
-        std::vector<std::string> opened;
-        for (const std::string &entry : channelLog)
-            if (entry.compare(0, 5, "open ") == 0)
-                opened.push_back(entry);
-        EXPECT_EQ(opened, c.opened);
+        EXPECT_EQ(openedPorts(), c.opened);
         EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
         onFakeWrite = nullptr;
     }
@@ -950,11 +956,7 @@ TEST_F(Link, LnxSearchStopsAtTheEndOfAShrunkenList)
         BoxRecorder recorder;
         runSearch();
 
-        std::vector<std::string> opened;
-        for (const std::string &entry : channelLog)
-            if (entry.compare(0, 5, "open ") == 0)
-                opened.push_back(entry);
-        EXPECT_EQ(opened, c.opened);
+        EXPECT_EQ(openedPorts(), c.opened);
         EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
         EXPECT_FALSE(linkState.portOpen);
         EXPECT_TRUE(IsWindowEnabled(mainWindow));
