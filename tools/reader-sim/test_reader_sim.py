@@ -550,7 +550,8 @@ echo "env=$WINEPREFIX|$WINEDEBUG" >> "$log"
 echo "stdio=$(readlink /proc/$$/fd/0)|$(readlink /proc/$$/fd/1)|$(readlink /proc/$$/fd/2)" >> "$log"
 if [ "$1" = regedit ]; then
     file=$(printf '%s' "$3" | sed 's|^C:|drive_c|; s|\\\\|/|g')
-    cp "$WINEPREFIX/$file" "$WINEPREFIX/call-$n.reg"
+    # Renamed into place: the test may be looking for it right now.
+    cp "$WINEPREFIX/$file" "$WINEPREFIX/copy-$n.tmp" && mv "$WINEPREFIX/copy-$n.tmp" "$WINEPREFIX/call-$n.reg"
 fi
 if [ "$1" = reg ] && [ "$2" = query ]; then
     printf '\\r\\n%s\\r\\n    \\\\Device\\\\Serial0    REG_SZ    COM1\\r\\n' "$3"
