@@ -236,13 +236,15 @@ class Radios(CommandCase):
 
         # The output format's commands act the same when they come as
         # commands without a click (no check mark moves).
+        # The two buttons change one after the other: wait for both.
+        hex_dec = (harness.ID_FMT_HEX, harness.ID_FMT_DEC)
         self.driver.command(harness.ID_OUT_TOUCH_MEMORY)
-        wait_until(lambda: not self.driver.enabled(harness.ID_FMT_HEX), 3, message="HEX disabled")
-        self.assertFalse(self.driver.enabled(harness.ID_FMT_DEC))
+        wait_until(lambda: [self.driver.enabled(i) for i in hex_dec] == [False, False], 3,
+                   message="HEX and DEC disabled")
         self.assertEqual(self.driver.check(harness.ID_OUT_HEX_DEC), 1)
         self.driver.command(harness.ID_OUT_HEX_DEC)
-        wait_until(lambda: self.driver.enabled(harness.ID_FMT_HEX), 3, message="HEX enabled")
-        self.assertTrue(self.driver.enabled(harness.ID_FMT_DEC))
+        wait_until(lambda: [self.driver.enabled(i) for i in hex_dec] == [True, True], 3,
+                   message="HEX and DEC enabled")
 
 
 class ReaderCommands(CommandCase):

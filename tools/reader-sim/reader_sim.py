@@ -425,6 +425,9 @@ class ReaderSim:
         self.last_reg_text = None
         self._stopping = False
         self._background = []
+        # Rounds of the serving thread, counted each time its select() returns.
+        self._rounds = 0
+        self._rounds_changed = threading.Condition()
         if log_dir:
             os.makedirs(log_dir, exist_ok=True)
         self._wake_r, self._wake_w = os.pipe()
@@ -478,11 +481,13 @@ class ReaderSim:
     def remove_port(self, name, apply=True):
         with self._lock:
             port = self._port(name)
+            round_ = self._rounds
             self._unplug(port)
             for f in (port.rx_log, port.tx_log):
                 if f:
                     f.close()
             del self._ports[name]
+        self._closed_for_good(round_)
         if apply:
             self.apply()
 
@@ -514,7 +519,9 @@ class ReaderSim:
         """Closes both pty ends and removes the link, the device-map value and
         the USB device key of the port."""
         with self._lock:
+            round_ = self._rounds
             self._unplug(self._port(name))
+        self._closed_for_good(round_)
         if apply:
             self.apply()
 
@@ -875,6 +882,25 @@ class ReaderSim:
         if os.path.islink(path) and (target is None or os.readlink(path) == target):
             os.unlink(path)
 
+    def _closed_for_good(self, round_):
+        """Returns once ptys just closed are gone for the program too. A
+        select() in the serving thread holds the files it waits on, so the
+        kernel hangs a pty up only when that select returns: until then the
+        program could still write to a port the test has unplugged.
+        `round_` is the count of rounds taken, under the lock, before the
+        close: the serving thread cannot start a new select() while the lock
+        is held, so one more round means the one in progress has ended."""
+        if threading.current_thread() is self._thread:
+            return        # closed by the serving thread itself, outside select()
+        deadline = time.monotonic() + 5
+        with self._rounds_changed:
+            while self._rounds <= round_ and self._thread.is_alive():
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    break
+                self._wake()      # a wake-up already taken would not end the round
+                self._rounds_changed.wait(min(left, 0.02))
+
     def _wake(self):
         try:
             os.write(self._wake_w, b"x")
@@ -1023,6 +1049,11 @@ class ReaderSim:
             deadline = min(deadline, self._timers[0][0])
         return deadline
 
+    def _round_done(self):
+        with self._rounds_changed:
+            self._rounds += 1
+            self._rounds_changed.notify_all()
+
     def _run(self):
         while True:
             with self._lock:
@@ -1042,7 +1073,9 @@ class ReaderSim:
             try:
                 ready_r, ready_w, _ = select.select(readers, writers, [], timeout)
             except (OSError, ValueError):
+                self._round_done()
                 continue      # an fd closed under us by unplug; take a new snapshot
+            self._round_done()
             with self._lock:
                 if self._stopping:
                     return

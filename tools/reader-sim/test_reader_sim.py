@@ -518,6 +518,23 @@ class PlugTest(SimCase):
         # The log runs on across the replug.
         self.assertEqual(self.sim.received("COM1"), b"AT+WAT+READS_LNX")
 
+    def test_a_program_cannot_write_once_unplug_returned(self):
+        # The serving thread's select() holds the pty while it waits; the
+        # port must be dead for the program when unplug returns all the same.
+        for round_ in range(40):
+            with self.subTest(round=round_):
+                self.sim.add_port("COM1", "silent")
+                program = os.open(self.sim.path("COM1"), os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+                try:
+                    time.sleep(0.002)      # the serving thread is back in select()
+                    self.sim.unplug("COM1")
+                    with self.assertRaises(OSError) as raised:
+                        os.write(program, b"AT+TMX1DO")
+                    self.assertEqual(raised.exception.errno, errno.EIO)
+                finally:
+                    os.close(program)
+                    self.sim.remove_port("COM1")
+
     def test_port_added_unplugged(self):
         self.assertIsNone(self.sim.add_port("COM2", "lnx", plugged=False))
         self.assertFalse(self.sim.is_plugged("COM2"))
