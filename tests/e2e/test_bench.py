@@ -519,6 +519,9 @@ class EmulatorBench(unittest.TestCase):
         # A new server, so that no desktop process runs yet.
         subprocess.run([self.env["WINESERVER"], "-k"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        # The old server's desktop notices that its server has gone and
+        # ends by itself, a moment after the server.
+        wait_until(lambda: self.desktop_pids() == [], 10, message="the old server's desktop to end")
         subprocess.run([harness.BENCH, "start", harness.BUILD], stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
         self.assertEqual(self.desktop_pids(), [], "a desktop process is left from before")
