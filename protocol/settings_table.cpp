@@ -105,7 +105,7 @@ const SettingField &settingField(ReaderType kind, int field)
     return fieldsOf(kind)[field];
 }
 
-int findSettingField(ReaderType kind, const std::string &key)
+int findSettingField(ReaderType kind, std::string_view key)
 {
     for (int i = 0; i < settingFieldCount(kind); ++i)
         if (key == settingField(kind, i).key)
@@ -113,7 +113,7 @@ int findSettingField(ReaderType kind, const std::string &key)
     return -1;
 }
 
-int findSettingValue(const SettingField &field, const std::string &name)
+int findSettingValue(const SettingField &field, std::string_view name)
 {
     for (int i = 0; i < field.valueCount; ++i)
         if (name == field.values[i].name)
@@ -239,7 +239,7 @@ const char *readerKindName(ReaderType kind)
     return kind == ReaderType::Usb ? "usb" : "lnx";
 }
 
-bool readerKindFromName(const std::string &name, ReaderType &kind)
+bool readerKindFromName(std::string_view name, ReaderType &kind)
 {
     if (name == "lnx")
         kind = ReaderType::Lnx;

@@ -4,7 +4,7 @@
 #ifndef VELMORA_PROTOCOL_SETTINGS_TABLE_H
 #define VELMORA_PROTOCOL_SETTINGS_TABLE_H
 
-#include <string>
+#include <string_view>
 
 #include "protocol/wire.h"
 
@@ -28,8 +28,8 @@ constexpr int MaxSettingFields = 4;
 int settingFieldCount(ReaderType kind);
 const SettingField &settingField(ReaderType kind, int field);
 // -1 when the kind has no such key / the field no such value name.
-int findSettingField(ReaderType kind, const std::string &key);
-int findSettingValue(const SettingField &field, const std::string &name);
+int findSettingField(ReaderType kind, std::string_view key);
+int findSettingValue(const SettingField &field, std::string_view name);
 
 // One reader's settings as value indices into the table; -1 marks a field
 // that was not recognised (or not given).
@@ -57,7 +57,7 @@ UsbSettings usbRecordFrom(const SettingsValues &settings);
 
 // "lnx" / "usb".
 const char *readerKindName(ReaderType kind);
-bool readerKindFromName(const std::string &name, ReaderType &kind);
+bool readerKindFromName(std::string_view name, ReaderType &kind);
 // "Tarvik-LNA_LNB" / "Tarvik-USB".
 const char *readerProductName(ReaderType kind);
 
