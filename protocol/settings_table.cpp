@@ -156,6 +156,11 @@ SettingsValues settingsFromPayload(ReaderType kind, const unsigned char *payload
     return settings;
 }
 
+bool readerIdentified(ReaderType kind, const unsigned char *payload)
+{
+    return checkFirmwareVersion(kind, payload) == 0 && settingsComplete(settingsFromPayload(kind, payload));
+}
+
 WriteCommand writeCommandFor(const SettingsValues &settings)
 {
     WriteCommand command = {};

@@ -46,6 +46,9 @@ bool settingsComplete(const SettingsValues &settings);
 // From a read payload (LnxPayloadLength or UsbPayloadLength readable bytes),
 // letter by letter through the table.
 SettingsValues settingsFromPayload(ReaderType kind, const unsigned char *payload);
+// Whether a read payload proves a reader of `kind` that may be written:
+// the supported firmware and a recognised value in every field.
+bool readerIdentified(ReaderType kind, const unsigned char *payload);
 // "AT+" and the letters; the settings must be complete.
 WriteCommand writeCommandFor(const SettingsValues &settings);
 
