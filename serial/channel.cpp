@@ -148,6 +148,12 @@ bool write(const unsigned char *bytes, int length)
     return written == static_cast<DWORD>(length);
 }
 
+void discardInput()
+{
+    if (port != INVALID_HANDLE_VALUE)
+        PurgeComm(port, PURGE_RXCLEAR);
+}
+
 void close()
 {
     if (port == INVALID_HANDLE_VALUE)

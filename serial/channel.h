@@ -19,6 +19,10 @@ bool read(unsigned char *buffer, int capacity, int *received);
 // shows the error box.
 bool write(const unsigned char *bytes, int length);
 
+// Drops whatever has arrived and not been read: a reply's tail, or bytes a
+// reader sent unasked, would otherwise be taken for the next command's reply.
+void discardInput();
+
 // Closes the handle if one is held; a second close does nothing.
 void close();
 

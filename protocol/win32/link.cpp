@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "prefs/preferences.h"
 #include "prefs/texts.h"
+#include "protocol/settings_table.h"
 #include "protocol/win32/panel_settings.h"
 #include "serial/channel.h"
 #include "serial/portnumber.h"
@@ -23,6 +24,30 @@ namespace {
 constexpr DWORD ProbeReplyDelayMs = 65;
 
 constexpr wchar_t IdleVersionText[] = L"x.xx";
+
+// A write the user asked for, held until a read reply has proved that the
+// reader on the port is one this program may write to: any device can sit
+// behind a port, and a reader can be swapped behind an open one without the
+// system noticing.
+struct HeldWrite {
+    bool armed;
+    WriteCommand command;  // the panel's choices at the click
+};
+
+// The read wait in progress identifies the reader for this write.
+HeldWrite writeAfterRead;
+// WRITE with no port open: written once the search has found the reader.
+HeldWrite writeAfterSearch;
+// The search runs for a write: the user's choices stay on the panel.
+bool keepPanel;
+
+// Every command goes out on an empty receive queue, so that its reply cannot
+// be confused with the tail of an earlier one or with bytes sent unasked.
+bool sendCommand(const unsigned char *bytes, int length)
+{
+    SerialChannel::discardInput();
+    return SerialChannel::write(bytes, length);
+}
 
 void tell(TextId text, MsgIcon icon)
 {
@@ -99,7 +124,7 @@ bool probeLnxReader(HWND list)
     EnableWindow(list, FALSE);
     linkState.probing = true;
 
-    if (!SerialChannel::write(readCommand(ReaderType::Lnx), ReadCommandLength)) {
+    if (!sendCommand(readCommand(ReaderType::Lnx), ReadCommandLength)) {
         resetLink();
         return false;
     }
@@ -118,22 +143,97 @@ void startSearchWait()
     startProgress(TimerId::Search, SearchPeriodMs);
 }
 
+// Whether a command's reply is awaited or a search is under way: no other
+// command may go out before it is over.
+bool exchangeInProgress()
+{
+    return isProgressRunning(TimerId::Read) || isProgressRunning(TimerId::Write) ||
+           isProgressRunning(TimerId::Search);
+}
+
+void rejectFirmware()
+{
+    linkState.firmwareSupported = false;
+    tell(TxtFirmwareUnsupported, MsgIcon::Error);
+    // A Lnx port stays open: the user may plug a supported reader in and
+    // READ again. A Usb reader is the only candidate on its port, so there
+    // is nothing to keep.
+    if (readerType == ReaderType::Usb)
+        resetLink();
+}
+
 void showReadSettings(const unsigned char *payload)
 {
     if (checkFirmwareVersion(readerType, payload) != 0) {
-        linkState.firmwareSupported = false;
-        tell(TxtFirmwareUnsupported, MsgIcon::Error);
-        // A Lnx port stays open: the user may still write to it. A Usb reader
-        // is the only candidate on its port, so there is nothing to keep.
-        if (readerType == ReaderType::Usb)
-            resetLink();
+        rejectFirmware();
         return;
     }
     linkState.firmwareSupported = true;
+    if (keepPanel)
+        return;
     if (readerType == ReaderType::Lnx)
         showLnxSettings(decodeLnxSettings(payload));
     else
         showUsbSettings(decodeUsbSettings(payload));
+}
+
+// A refused or unintelligible reply outside a search. On a port the user
+// relies on the link is reset and the ports offered again.
+void reportNonsense(ReplyKind kind)
+{
+    tell(kind == ReplyKind::UnknownCommand ? TxtInvalidCommand : TxtReplyUnrecognized, MsgIcon::Error);
+    if (linkState.portChosen) {
+        resetLink();
+        offerPortsAgain();
+    }
+}
+
+// The read before a write did not prove the reader: nothing is written, the
+// user is told why, and the panel keeps the choices that were not stored.
+void refuseWrite(ReplyKind kind, const unsigned char *payload)
+{
+    if (kind != ReplyKind::SettingsReply) {
+        // A bare acknowledgement is no answer to a read either.
+        reportNonsense(kind == ReplyKind::UnknownCommand ? kind : ReplyKind::Unrecognized);
+        return;
+    }
+    if (checkFirmwareVersion(readerType, payload) != 0) {
+        rejectFirmware();
+        return;
+    }
+    // Our firmware with a setting this program does not know: writing would
+    // replace what the user has never seen. The port stays, as after a READ
+    // of such a reply.
+    tell(TxtReplyUnrecognized, MsgIcon::Error);
+}
+
+WriteCommand panelWriteCommand()
+{
+    return readerType == ReaderType::Lnx ? encodeWriteCommand(collectLnxSettings())
+                                         : encodeWriteCommand(collectUsbSettings());
+}
+
+// WRITE on an open port: the read command first; its reply decides whether
+// `command` is written (receiveReply). Both steps run behind the write popup.
+void identifyThenWrite(const WriteCommand &command)
+{
+    writeAfterRead = {true, command};
+    if (sendCommand(readCommand(readerType), ReadCommandLength))
+        startProgress(TimerId::Write, ReplyWaitPeriodMs);
+    else
+        resetLink();
+}
+
+bool openCurrentPort()
+{
+    if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate)) {
+        tellOpenFailed();
+        refreshPortList();
+        return false;
+    }
+    linkState.portOpen = true;
+    EnableWindow(portList, FALSE);
+    return true;
 }
 
 }  // namespace
@@ -148,6 +248,9 @@ void resetLink()
         linkState.portOpen = false;
         SerialChannel::close();
     }
+    // A write waiting for its reader goes with the link.
+    writeAfterRead.armed = false;
+    writeAfterSearch.armed = false;
     refreshPortList();
     linkState.portChosen = false;
     linkState.probing = false;
@@ -157,7 +260,7 @@ void resetLink()
 
 void sendReadCommand()
 {
-    if (SerialChannel::write(readCommand(readerType), ReadCommandLength))
+    if (sendCommand(readCommand(readerType), ReadCommandLength))
         startProgress(TimerId::Read, ReplyWaitPeriodMs);
     else
         resetLink();
@@ -165,7 +268,7 @@ void sendReadCommand()
 
 void sendWriteCommand(const unsigned char *bytes, int length)
 {
-    if (SerialChannel::write(bytes, length))
+    if (sendCommand(bytes, length))
         startProgress(TimerId::Write, ReplyWaitPeriodMs);
     else
         resetLink();
@@ -173,18 +276,16 @@ void sendWriteCommand(const unsigned char *bytes, int length)
 
 void openAndRead()
 {
-    if (!SerialChannel::open(linkState.currentPort, ReaderBaudRate)) {
-        tellOpenFailed();
-        refreshPortList();
-        return;
-    }
-    linkState.portOpen = true;
-    EnableWindow(portList, FALSE);
-    sendReadCommand();
+    if (openCurrentPort())
+        sendReadCommand();
 }
 
 ReplyKind receiveReply()
 {
+    // Whatever this reply turns out to be, the held write is done with it.
+    HeldWrite held = writeAfterRead;
+    writeAfterRead.armed = false;
+
     unsigned char buffer[ReplyBufferSize] = {};
     int received = 0;
     if (!SerialChannel::read(buffer, ReplyBufferSize, &received)) {
@@ -196,30 +297,39 @@ ReplyKind receiveReply()
     }
 
     ReplyKind kind = classifyReply(buffer, received);
+    if (held.armed) {
+        if (kind == ReplyKind::SettingsReply && readerIdentified(readerType, buffer)) {
+            linkState.firmwareSupported = true;
+            sendWriteCommand(held.command.bytes, held.command.length);
+        } else {
+            refuseWrite(kind, buffer);
+        }
+        return kind;
+    }
     switch (kind) {
     case ReplyKind::UnknownCommand:
     case ReplyKind::Unrecognized:
         // A search tries every port; strangers on the other ports pass silently.
         if (linkState.probing)
             return kind;
-        tell(kind == ReplyKind::UnknownCommand ? TxtInvalidCommand : TxtReplyUnrecognized, MsgIcon::Error);
-        if (linkState.portChosen) {
-            resetLink();
-            offerPortsAgain();
-        }
+        reportNonsense(kind);
         break;
     case ReplyKind::WriteAck:
         tell(TxtSettingsWritten, MsgIcon::Success);
         break;
     case ReplyKind::SettingsReply:
-        tell(TxtSettingsRead, MsgIcon::Success);
+        if (!keepPanel)
+            tell(TxtSettingsRead, MsgIcon::Success);
         showReadSettings(buffer);
         break;
     }
     return kind;
 }
 
-void runSearch()
+namespace {
+
+// The search of the current reader kind over the refilled port list.
+void searchPorts()
 {
     EnableWindow(portList, TRUE);
     if (!fillPortList(portList)) {
@@ -235,6 +345,20 @@ void runSearch()
         searchLnxReader(portList);
     else
         searchUsbReader();
+}
+
+}  // namespace
+
+void runSearch()
+{
+    // Taken now: the search resets the link for every port it passes.
+    HeldWrite held = writeAfterSearch;
+    writeAfterSearch.armed = false;
+    keepPanel = held.armed;
+    searchPorts();
+    keepPanel = false;
+    if (held.armed && linkState.portOpen)
+        identifyThenWrite(held.command);
 }
 
 void searchLnxReader(HWND list)
@@ -278,7 +402,13 @@ void searchUsbReader()
     }
     tellPortFound(TxtUsbFound);
     selectPortByName(portList, linkState.currentPort, &linkState.currentPortIndex);
-    if (!linkState.portOpen)
+    if (linkState.portOpen)
+        return;
+    // For a write the reader is not read onto the panel: the write reads it
+    // for itself once the search is over.
+    if (keepPanel)
+        openCurrentPort();
+    else
         openAndRead();
 }
 
@@ -307,7 +437,10 @@ void onProgressTimer(UINT_PTR timerId)
         runSearch();
     else
         receiveReply();
-    EnableWindow(mainWindow, TRUE);
+    // A write goes on behind its popup with the window disabled. Only the
+    // read a Usb search starts runs with the window enabled.
+    if (!isProgressRunning(TimerId::Write))
+        EnableWindow(mainWindow, TRUE);
 }
 
 void onPortListCommand(WORD notificationCode)
@@ -340,6 +473,11 @@ void onSearchCommand()
 
 void onReadCommand()
 {
+    // A click while a reply is awaited (the window is enabled during the read
+    // a Usb search starts) would interleave two commands on the line; the
+    // reply awaited is shown soon enough.
+    if (exchangeInProgress())
+        return;
     if (linkState.portOpen)
         sendReadCommand();
     else
@@ -348,11 +486,23 @@ void onReadCommand()
 
 void onWriteCommand()
 {
+    // What is written is what the panel holds now, whatever comes first.
+    WriteCommand command = panelWriteCommand();
+    if (isProgressRunning(TimerId::Read) && !writeAfterRead.armed) {
+        // During the read a Usb search starts: that read identifies the
+        // reader, then these choices are written instead of the reader's
+        // settings going on the panel. The window waits like for any write.
+        writeAfterRead = {true, command};
+        EnableWindow(mainWindow, FALSE);
+        return;
+    }
+    if (exchangeInProgress())
+        return;
     if (!linkState.portOpen) {
+        // The search finds the reader; the choices are written to it then.
+        writeAfterSearch = {true, command};
         startSearchWait();
         return;
     }
-    WriteCommand command = readerType == ReaderType::Lnx ? encodeWriteCommand(collectLnxSettings())
-                                                         : encodeWriteCommand(collectUsbSettings());
-    sendWriteCommand(command.bytes, command.length);
+    identifyThenWrite(command);
 }

@@ -183,6 +183,40 @@ TEST(SettingsTable, AFieldNotRecognisedIsMarkedAndTheOthersStillRead)
     }
 }
 
+// The rule before every write: a read payload proves a reader that may be
+// written only with our firmware and every field of the tab's kind known.
+TEST(SettingsTable, OnlyOurFirmwareWithEverySettingKnownIdentifiesAReader)
+{
+    for (ReaderType kind : {ReaderType::Lnx, ReaderType::Usb}) {
+        ReaderType other = kind == ReaderType::Lnx ? ReaderType::Usb : ReaderType::Lnx;
+        for (const SettingsValues &s : everyCombination(kind)) {
+            std::string letters = text(writeCommandFor(s)).substr(3);
+            for (const char *version : {"1.00", "1.01", "0.99", "1,00", "\0\0\0\0"}) {
+                unsigned char payload[ReplyBufferSize] = {};
+                std::memcpy(payload, version, FirmwareVersionLength);
+                std::memcpy(payload + FirmwareVersionLength, letters.data(), letters.size());
+                EXPECT_EQ(readerIdentified(kind, payload), std::strcmp(version, "1.00") == 0)
+                    << version << letters;
+                // The other kind's settings never pass for this kind's.
+                EXPECT_FALSE(readerIdentified(other, payload)) << version << letters;
+            }
+        }
+    }
+    for (const UnknownCase &c : UnknownCases) {
+        unsigned char payload[ReplyBufferSize] = {};
+        std::memcpy(payload, c.payload, std::strlen(c.payload));
+        EXPECT_FALSE(readerIdentified(c.kind, payload)) << c.payload;
+    }
+    // A reply cut short: the zeroed rest of the buffer is no setting.
+    const char *cut[] = {"1.00", "1.00W26", "1.00W261A", "1.00WHDH5E"};
+    for (const char *start : cut) {
+        unsigned char payload[ReplyBufferSize] = {};
+        std::memcpy(payload, start, std::strlen(start));
+        EXPECT_FALSE(readerIdentified(ReaderType::Lnx, payload)) << start;
+        EXPECT_FALSE(readerIdentified(ReaderType::Usb, payload)) << start;
+    }
+}
+
 TEST(SettingsTable, TouchMemoryOutputIgnoresWhateverTypeTheRecordCarries)
 {
     UsbSettings record = usbRecordFrom(everyCombination(ReaderType::Usb)[0]);

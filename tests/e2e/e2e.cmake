@@ -29,7 +29,7 @@ endif()
 # them by these rough seconds; an unlisted module counts as a middling one.
 set(e2e_seconds
     bad_input_replies 190  bad_input_ports 100  payloads 95  devchange 90  read_write 80
-    bad_input_files 70  ports 60  bench 55  commands 40  search 40  window 30  panel 20  lamps 10)
+    bad_input_files 70  ports 60  identified_writes 60  bench 55  commands 40  search 40  window 30  panel 20  lamps 10)
 function(e2e_cost module out)
     string(REGEX REPLACE "^test_" "" name ${module})
     list(FIND e2e_seconds ${name} at)

@@ -525,6 +525,8 @@ class VelmoraTestCase(unittest.TestCase):
     """
 
     EXE = VELMORA_EXE
+    # Pace the simulated readers at this baud rate, as a real line is (None: at once).
+    SIM_BAUD = None
 
     @classmethod
     def setUpClass(cls):
@@ -542,7 +544,7 @@ class VelmoraTestCase(unittest.TestCase):
         self.sim = None
         if reader_sim is not None:
             self.sim = reader_sim.ReaderSim(prefix=self.env["WINEPREFIX"], wine=self.env["WINELOADER"],
-                                            env=self.env)
+                                            env=self.env, baud=self.SIM_BAUD)
             self.addCleanup(self.sim.stop)
             # One registry query and one batch of edits: the device map's
             # values, and any Tarvik-USB device a crashed run left.

@@ -385,14 +385,17 @@ class ReaderGoesAway(BadInputCase):
         self.assertReleased(path)
         self.assertPortOpens(PORT, LNX_READ, lnx_reply(FOUND))
 
-    def gone_between_command_and_reply(self, button, command):
+    def gone_between_command_and_reply(self, button, commands):
         # A pty that went away reads as silence under Wine: the no-reply box
-        # (the port was chosen by the search), then the reset.
+        # (the port was chosen by the search), then the reset. A write is
+        # sent once the reader answered the read that identifies it.
         program, path = self.find_reader()
-        self.sim.set_behaviour(PORT, "silent")
+        self.sim.set_behaviour(PORT, "script", rules=[{"match": LNX_READ, "reply": lnx_reply(FOUND)}])
+        if len(commands) == 1:
+            self.sim.set_behaviour(PORT, "silent")
         self.sim.clear_received(PORT)
         self.press(button)
-        self.assertEqual(self.wait_commands(PORT, 1), [command])
+        self.assertEqual(self.wait_commands(PORT, len(commands)), commands)
         self.sim.unplug(PORT, apply=False)
         seen = self.assertBoxes([(NO_REPLY, RETRY)], look=self.version)
         # The box comes before the reset.
@@ -417,10 +420,10 @@ class ReaderGoesAway(BadInputCase):
         self.plug_back_and_pick(program)
 
     def test_gone_after_the_read_command(self):
-        self.gone_between_command_and_reply(harness.ID_READ, LNX_READ)
+        self.gone_between_command_and_reply(harness.ID_READ, [LNX_READ])
 
     def test_gone_after_the_write_command(self):
-        self.gone_between_command_and_reply(harness.ID_WRITE, b"AT+" + FOUND.encode())
+        self.gone_between_command_and_reply(harness.ID_WRITE, [LNX_READ, b"AT+" + FOUND.encode()])
 
     def test_gone_before_the_read_command(self):
         self.gone_before_the_command(harness.ID_READ)

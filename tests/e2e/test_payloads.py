@@ -10,8 +10,8 @@ import harness
 from harness import WHITE
 from reader_flow import (BAD_BYTE_COUNT, BAD_CARDS, BAD_INDICATION, BAD_INTERFACE, BAD_MODE,
                          BAD_OUTPUT_FORMAT, BAD_OUTPUT_TYPE, BAD_POLL, BAD_STANDBY, ERROR, LNX_FIELDS,
-                         LNX_TAB, SETTINGS_READ, SETTINGS_WRITTEN, SUCCESS, USB_BYTES, USB_CARDS, USB_MODES,
-                         USB_OUTPUTS, USB_TAB, ReaderTestCase, every_lnx_combination, lnx_lamps, lnx_radios,
+                         LNX_READ, LNX_TAB, SETTINGS_READ, SETTINGS_WRITTEN, SUCCESS, USB_BYTES, USB_CARDS, USB_MODES,
+                         USB_OUTPUTS, USB_READ, USB_TAB, ReaderTestCase, every_lnx_combination, lnx_lamps, lnx_radios,
                          split_lnx, split_usb, usb_lamps, usb_radios)
 
 LNX_MESSAGES = [BAD_INTERFACE, BAD_INDICATION, BAD_STANDBY, BAD_POLL]
@@ -186,7 +186,9 @@ class Payloads(ReaderTestCase):
         self.press(harness.ID_WRITE)
         self.wait_popup("write", tab)
         self.assertEqual(self.take_boxes(1), [(SETTINGS_WRITTEN, SUCCESS)])
-        self.assertEqual(self.sim.received(port), b"AT+" + letters.encode())
+        # The read that identifies the reader, then the write.
+        read = LNX_READ if tab == LNX_TAB else USB_READ
+        self.assertEqual(self.sim.commands(port), [read, b"AT+" + letters.encode()])
 
     def test_lnx_combinations_are_written_back_as_read(self):
         every = every_lnx_combination()

@@ -155,9 +155,10 @@ class ReadAndWrite(ReaderTestCase):
                 self.choose_lnx(letters)
                 self.sim.clear_received("COM4")
                 self.write(LNX_TAB)
-                # Exactly the nine bytes, and no read-back.
-                self.assertEqual(self.sim.received("COM4"), b"AT+" + letters.encode())
-                self.assertEqual(len(self.sim.received("COM4")), 9)
+                # The read that identifies the reader, then exactly the nine
+                # bytes, and no read-back.
+                self.assertEqual(self.sim.commands("COM4"), [LNX_READ, b"AT+" + letters.encode()])
+                self.assertEqual(len(self.sim.received("COM4")), 12 + 9)
                 self.assertEqual(self.sim.settings("COM4"), letters)
                 # The reader keeps them: READ brings them back to the panel.
                 self.choose_lnx(other)
@@ -175,8 +176,8 @@ class ReadAndWrite(ReaderTestCase):
                 self.choose_usb(letters)
                 self.sim.clear_received("COM6")
                 self.write(USB_TAB)
-                self.assertEqual(self.sim.received("COM6"), b"AT+" + letters.encode())
-                self.assertEqual(len(self.sim.received("COM6")), 10)
+                self.assertEqual(self.sim.commands("COM6"), [USB_READ, b"AT+" + letters.encode()])
+                self.assertEqual(len(self.sim.received("COM6")), 12 + 10)
                 self.assertEqual(self.sim.settings("COM6"), letters)
                 self.choose_usb(other)
                 self.read(USB_TAB)
@@ -195,7 +196,7 @@ class ReadAndWrite(ReaderTestCase):
                 self.press(harness.ID_OUT_TOUCH_MEMORY)
                 self.sim.clear_received("COM6")
                 self.write(USB_TAB)
-                self.assertEqual(self.sim.received("COM6"), b"AT+WTMX5EM")
+                self.assertEqual(self.sim.commands("COM6"), [USB_READ, b"AT+WTMX5EM"])
 
     # ---- without an open port
 

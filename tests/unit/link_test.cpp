@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -31,13 +32,16 @@ namespace {
 struct FakePort {
     bool opens = true;
     bool writes = true;
-    std::string reply;  // empty: the reader stays silent
+    std::string reply;       // to a read command; empty: the reader stays silent
+    std::string writeReply;  // to any other command; empty: the same as `reply`
+    std::string lastCommand;
 };
 
 std::map<std::string, FakePort> fakePorts;
 std::string heldPort;                // the open port, empty when closed
 std::vector<std::string> channelLog;  // "open COM3", "write COM3 AT+...", "read COM3", "close COM3"
 std::function<void(const std::string &)> onFakeWrite;
+bool inputDiscarded;  // since the last command: nothing stale can pass for its reply
 const BoxRecorder *boxesSoFar;  // lets the log say how many boxes came before a close
 
 }  // namespace
@@ -61,7 +65,9 @@ bool read(unsigned char *buffer, int capacity, int *received)
     channelLog.push_back("read " + heldPort);
     if (heldPort.empty())
         return false;
-    const std::string &reply = fakePorts[heldPort].reply;
+    const FakePort &port = fakePorts[heldPort];
+    bool readCommand = port.lastCommand.compare(0, 8, "AT+READS") == 0;
+    const std::string &reply = readCommand || port.writeReply.empty() ? port.reply : port.writeReply;
     if (reply.empty())
         return false;
     int count = static_cast<int>(reply.size()) < capacity ? static_cast<int>(reply.size()) : capacity;
@@ -74,11 +80,19 @@ bool write(const unsigned char *bytes, int length)
 {
     std::string port = heldPort;
     channelLog.push_back("write " + port + " " + std::string(reinterpret_cast<const char *>(bytes), length));
+    EXPECT_TRUE(inputDiscarded) << "stale input left before " << channelLog.back();
+    inputDiscarded = false;
     if (port.empty() || !fakePorts[port].writes)
         return false;
+    fakePorts[port].lastCommand.assign(reinterpret_cast<const char *>(bytes), static_cast<size_t>(length));
     if (onFakeWrite)
         onFakeWrite(port);
     return true;
+}
+
+void discardInput()
+{
+    inputDiscarded = true;
 }
 
 void close()
@@ -261,6 +275,7 @@ protected:
         channelLog.clear();
         onFakeWrite = nullptr;
         boxesSoFar = nullptr;
+        inputDiscarded = false;
         linkState = LinkState{};
         progressTicks = 0;
         createTestMainWindow(type);
@@ -615,15 +630,166 @@ TEST_F(Link, WriteSendsThePanelsChoices)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.written);
         restartOn(c.type);
-        fakePorts["COM3"] = {};
+        fakePorts["COM3"] = {true, true, c.type == ReaderType::Lnx ? LnxSettingsReply : UsbSettingsReply,
+                             WriteAckReply};
         openPort("COM3");
         for (const auto &check : c.checks)
             CheckRadioButton(mainWindow, check.first, lastOfGroup.at(check.first), check.second);
+        BoxRecorder recorder;
         onWriteCommand();
-        EXPECT_EQ(channelLog, std::vector<std::string>{std::string("write COM3 ") + c.written});
-        EXPECT_TRUE(isTimerRunning(TimerId::Write));
-        EXPECT_FALSE(isTimerRunning(TimerId::Read));
-        EXPECT_NE(progressPopup, nullptr);
+        std::string read = c.type == ReaderType::Lnx ? "write COM3 AT+READS_LNX" : "write COM3 AT+READS_USB";
+        EXPECT_EQ(channelLog, std::vector<std::string>{read});
+        // The read that identifies the reader, then the write, both behind
+        // the write popup with the window disabled.
+        for (int step = 0; step < 2; step++) {
+            EXPECT_TRUE(isTimerRunning(TimerId::Write));
+            EXPECT_FALSE(isTimerRunning(TimerId::Read));
+            EXPECT_NE(progressPopup, nullptr);
+            EXPECT_FALSE(IsWindowEnabled(mainWindow));
+            onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+            onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+        }
+        EXPECT_EQ(channelLog, (std::vector<std::string>{read, "read COM3", std::string("write COM3 ") + c.written,
+                                                        "read COM3"}));
+        EXPECT_EQ(shown(recorder), std::vector<Box>{SettingsWritten});
+        EXPECT_TRUE(IsWindowEnabled(mainWindow));
+    }
+}
+
+// Only a read reply that proves a reader of the tab's kind with our firmware
+// and known settings lets the write go out; otherwise the user is told why,
+// nothing is written and the panel keeps the choices.
+TEST_F(Link, WriteGoesOnlyToAReaderItsReadIdentifies)
+{
+    const struct {
+        const char *name;
+        ReaderType type;
+        const char *readReply;
+        bool portChosen;
+        std::vector<Box> boxes;
+        bool stillOpen;
+    } cases[] = {
+        {"Lnx reader", ReaderType::Lnx, LnxSettingsReply, true, {SettingsWritten}, true},
+        {"Usb reader", ReaderType::Usb, UsbSettingsReply, false, {SettingsWritten}, true},
+        {"Lnx, other firmware", ReaderType::Lnx, LnxOldFirmwareReply, true, {FirmwareUnsupported}, true},
+        {"Usb, other firmware", ReaderType::Usb, UsbOldFirmwareReply, false, {FirmwareUnsupported}, false},
+        {"a setting not known", ReaderType::Lnx, "AT+READS_LNX - OK! >> 1.00W26?SF\r\n", true, {Unrecognized},
+         true},
+        {"a Usb reader's settings", ReaderType::Lnx, "AT+READS_LNX - OK! >> 1.00ATMX3XM\r\n", true,
+         {Unrecognized}, true},
+        {"cut short", ReaderType::Lnx, "AT+READS_LNX - OK! >> 1.00W2", false, {Unrecognized}, true},
+        {"garbage", ReaderType::Usb, GarbageReply, false, {Unrecognized}, true},
+        {"garbage, chosen", ReaderType::Lnx, GarbageReply, true, {Unrecognized, NoReply}, false},
+        {"refused", ReaderType::Usb, RefusalReply, false, {InvalidCommand}, true},
+        {"an acknowledgement", ReaderType::Lnx, WriteAckReply, false, {Unrecognized}, true},
+        {"silent, chosen", ReaderType::Lnx, "", true, {NoReply}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        restartOn(c.type);
+        fakePorts["COM3"] = {true, true, c.readReply, WriteAckReply};
+        openPort("COM3");
+        linkState.portChosen = c.portChosen;
+        int choice = c.type == ReaderType::Lnx ? ID_IF_WIEGAND44 : ID_BYTES_2;
+        CheckRadioButton(mainWindow, c.type == ReaderType::Lnx ? ID_IF_TOUCH_MEMORY : ID_BYTES_5,
+                         c.type == ReaderType::Lnx ? ID_IF_WIEGAND44 : ID_BYTES_2, choice);
+        std::string written = c.type == ReaderType::Lnx ? "write COM3 AT+W441AO" : "write COM3 AT+WHDH2EM";
+        BoxRecorder recorder;
+
+        onWriteCommand();
+        for (int tick = 0; tick < 4; tick++)
+            onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+
+        bool wrote = c.boxes == std::vector<Box>{SettingsWritten};
+        EXPECT_EQ(shown(recorder), c.boxes);
+        EXPECT_EQ(std::count(channelLog.begin(), channelLog.end(), written), wrote ? 1 : 0);
+        EXPECT_EQ(linkState.portOpen, c.stillOpen);
+        EXPECT_TRUE(isRadioChecked(choice));
+        EXPECT_FALSE(isTimerRunning(TimerId::Write));
+        EXPECT_TRUE(IsWindowEnabled(mainWindow));
+    }
+}
+
+// The window is enabled during the read a Usb search starts. A click then
+// sends nothing while the reply is awaited: READ is already answered by it,
+// and WRITE takes it as the reader's identification, then writes the
+// choices of the click; the reader's settings never replace them.
+TEST_F(Link, AClickWhileAReplyIsAwaitedSendsNothingUntilItCame)
+{
+    restartOn(ReaderType::Usb);
+    fakePorts["COM7"] = {true, true, UsbSettingsReply, WriteAckReply};
+    openPort("COM7");
+    onReadCommand();
+    EnableWindow(mainWindow, TRUE);
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+    BoxRecorder recorder;
+
+    onReadCommand();
+    CheckRadioButton(mainWindow, ID_BYTES_5, ID_BYTES_2, ID_BYTES_3);
+    onWriteCommand();
+    onWriteCommand();
+    EXPECT_EQ(channelLog, std::vector<std::string>{"write COM7 AT+READS_USB"});
+    EXPECT_FALSE(IsWindowEnabled(mainWindow));
+    EXPECT_TRUE(isTimerRunning(TimerId::Read));
+
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
+    EXPECT_TRUE(recorder.boxes().empty());
+    EXPECT_EQ(channelLog.back(), "write COM7 AT+WHDH3EM");
+    EXPECT_TRUE(isTimerRunning(TimerId::Write));
+    EXPECT_FALSE(IsWindowEnabled(mainWindow));
+    onReadCommand();
+    onWriteCommand();
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+
+    EXPECT_EQ(shown(recorder), std::vector<Box>{SettingsWritten});
+    EXPECT_EQ(channelLog, (std::vector<std::string>{"write COM7 AT+READS_USB", "read COM7", "write COM7 AT+WHDH3EM",
+                                                    "read COM7"}));
+    EXPECT_TRUE(isRadioChecked(ID_OUT_HEX_DEC));  // not the reader's Touch Memory
+    EXPECT_TRUE(isRadioChecked(ID_BYTES_3));
+    EXPECT_TRUE(IsWindowEnabled(mainWindow));
+}
+
+// WRITE with no port open finds the reader and writes to it what the panel
+// held at the click; without a reader nothing is written and the panel
+// keeps the choices.
+TEST_F(Link, WriteWithoutAPortWritesThePanelOnceTheReaderIsFound)
+{
+    for (bool readerThere : {true, false}) {
+        SCOPED_TRACE(readerThere ? "reader on COM2" : "no reader");
+        restartOn(ReaderType::Lnx);
+        setPorts({"COM1", "COM2"});
+        fakePorts["COM1"] = {};
+        fakePorts["COM2"] = {true, true, readerThere ? LnxSettingsReply : "", WriteAckReply};
+        CheckRadioButton(mainWindow, ID_IF_TOUCH_MEMORY, ID_IF_WIEGAND44, ID_IF_WIEGAND44);
+        CheckRadioButton(mainWindow, ID_STANDBY_DYNAMIC, ID_STANDBY_OFF, ID_STANDBY_STATIC);
+        BoxRecorder recorder;
+
+        onWriteCommand();
+        for (int tick = 0; tick < 100; tick++)
+            onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
+        for (int tick = 0; tick < 4; tick++)
+            onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
+
+        if (readerThere) {
+            EXPECT_EQ(shown(recorder), (std::vector<Box>{{L"Tarvik-LNA_LNB reader found!\n\r->[COM2]",
+                                                          IDI_MSG_SUCCESS},
+                                                         SettingsWritten}));
+            std::vector<std::string> tail(channelLog.end() - 4, channelLog.end());
+            EXPECT_EQ(tail, (std::vector<std::string>{"write COM2 AT+READS_LNX", "read COM2",
+                                                      "write COM2 AT+W441SO", "read COM2"}));
+            EXPECT_TRUE(linkState.portOpen);
+        } else {
+            EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
+            for (const std::string &entry : channelLog)
+                EXPECT_EQ(entry.find("AT+W"), std::string::npos) << entry;
+        }
+        // Nothing the search read went on the panel.
+        EXPECT_TRUE(isRadioChecked(ID_IF_WIEGAND44));
+        EXPECT_TRUE(isRadioChecked(ID_STANDBY_STATIC));
+        EXPECT_TRUE(isRadioChecked(ID_IND_DIRECT));
+        EXPECT_FALSE(isTimerRunning(TimerId::Write));
+        EXPECT_TRUE(IsWindowEnabled(mainWindow));
     }
 }
 
@@ -655,20 +821,6 @@ TEST_F(Link, ReadWaitReceivesTheReplyOnItsSecondTick)
     EXPECT_EQ(channelLog, (std::vector<std::string>{"write COM3 AT+READS_LNX", "read COM3"}));
 }
 
-TEST_F(Link, WriteWaitReceivesTheAcknowledgement)
-{
-    fakePorts["COM3"].reply = WriteAckReply;
-    openPort("COM3");
-    onWriteCommand();
-    BoxRecorder recorder;
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
-    EXPECT_EQ(shown(recorder), std::vector<Box>{SettingsWritten});
-    EXPECT_FALSE(isTimerRunning(TimerId::Write));
-    EXPECT_TRUE(IsWindowEnabled(mainWindow));
-    EXPECT_TRUE(linkState.portOpen);
-}
-
 TEST_F(Link, SearchRunsOnTheHundredthTick)
 {
     onSearchCommand();
@@ -687,40 +839,6 @@ TEST_F(Link, SearchRunsOnTheHundredthTick)
     EXPECT_FALSE(IsWindow(popup));
     EXPECT_FALSE(isTimerRunning(TimerId::Search));
     EXPECT_EQ(shown(recorder), std::vector<Box>{NoPorts});  // the bench's map is empty
-    EXPECT_TRUE(IsWindowEnabled(mainWindow));
-}
-
-// One wait owns the link at a time: a new wait or a reset ends the one in
-// progress, its timer, its popup and its count, and a tick of the ended
-// wait that was already queued does nothing.
-TEST_F(Link, StartingAWaitEndsTheOneInProgress)
-{
-    fakePorts["COM3"].reply = LnxSettingsReply;
-    openPort("COM3");
-    onReadCommand();
-    HWND readPopup = progressPopup;
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));
-    ASSERT_EQ(progressTicks, 1);
-
-    onWriteCommand();
-    EXPECT_FALSE(IsWindow(readPopup));
-    EXPECT_NE(progressPopup, nullptr);
-    EXPECT_EQ(progressTicks, 0);
-    EXPECT_FALSE(isTimerRunning(TimerId::Read));
-    EXPECT_TRUE(isTimerRunning(TimerId::Write));
-
-    BoxRecorder recorder;
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Read));  // already queued
-    EXPECT_EQ(progressTicks, 0);
-    EXPECT_TRUE(recorder.boxes().empty());
-    EXPECT_EQ(channelLog, (std::vector<std::string>{"write COM3 AT+READS_LNX", "write COM3 AT+TMX1AO"}));
-
-    // The write's own wait still needs its two ticks.
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
-    EXPECT_TRUE(recorder.boxes().empty());
-    onProgressTimer(static_cast<UINT_PTR>(TimerId::Write));
-    EXPECT_EQ(recorder.boxes().size(), 1u);
-    EXPECT_FALSE(isTimerRunning(TimerId::Write));
     EXPECT_TRUE(IsWindowEnabled(mainWindow));
 }
 
@@ -856,13 +974,20 @@ TEST_F(Link, SearchAfterAFailedPickIsAnOrdinaryOne)
         command();
         for (int tick = 1; tick <= 100; tick++)
             onProgressTimer(static_cast<UINT_PTR>(TimerId::Search));
-        // The silent COM1 passes without a box, as in any search.
-        EXPECT_EQ(shown(recorder), (std::vector<Box>{{L"Error opening [COM5]!", IDI_MSG_ERROR}, SettingsRead,
-                                                     {L"Tarvik-LNA_LNB reader found!\n\r->[COM2]",
-                                                      IDI_MSG_SUCCESS}}));
-        EXPECT_EQ(channelLog, (std::vector<std::string>{"open COM5", "open COM1", "write COM1 AT+READS_LNX",
-                                                        "read COM1", "close COM1", "open COM2",
-                                                        "write COM2 AT+READS_LNX", "read COM2"}));
+        // The silent COM1 passes without a box, as in any search. A search
+        // for a write leaves the panel alone and reads the reader once more
+        // before writing.
+        bool forWrite = command == onWriteCommand;
+        std::vector<Box> boxes = {{L"Error opening [COM5]!", IDI_MSG_ERROR}, SettingsRead,
+                                  {L"Tarvik-LNA_LNB reader found!\n\r->[COM2]", IDI_MSG_SUCCESS}};
+        std::vector<std::string> log = {"open COM5", "open COM1", "write COM1 AT+READS_LNX", "read COM1",
+                                        "close COM1", "open COM2", "write COM2 AT+READS_LNX", "read COM2"};
+        if (forWrite) {
+            boxes.erase(boxes.begin() + 1);
+            log.push_back("write COM2 AT+READS_LNX");
+        }
+        EXPECT_EQ(shown(recorder), boxes);
+        EXPECT_EQ(channelLog, log);
     }
 }
 

@@ -222,6 +222,28 @@ TEST_F(SerialChannelTest, ReplyLongerThanTheBufferStaysQueued)
     }
 }
 
+// What a read left queued is dropped, so the next command's reply starts
+// with its own first byte.
+TEST_F(SerialChannelTest, DiscardDropsWhatWasNotRead)
+{
+    BoxRecorder boxes;
+    SerialChannel::discardInput();  // nothing open: nothing to say
+    ASSERT_TRUE(SerialChannel::open("COM22", BaudRate));
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        sendCommand("COM22", "X", 300);
+        unsigned char buffer[64];
+        int count = Sentinel;
+        ASSERT_TRUE(SerialChannel::read(buffer, 64, &count));
+        EXPECT_EQ(bytesOf(buffer, count), std::string(Reply70, 64));
+        SerialChannel::discardInput();
+        count = Sentinel;
+        EXPECT_FALSE(SerialChannel::read(buffer, 64, &count));
+        EXPECT_EQ(count, Sentinel);
+    }
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
 TEST_F(SerialChannelTest, SilenceIsFalseWithoutABox)
 {
     struct Case {
