@@ -19,8 +19,9 @@
 //              vc_tx_line_failed(h, now);
 //   then read the outcome and vc_tx_end(h).
 // vc_tx_stop(h) asks a transaction to end: one that has written nothing ends
-// at once as "skipped" (its next action is VC_DONE); one that has written
-// finishes its acknowledgement and read-back first.
+// at once as "skipped" (vc_tx_action(h) is then VC_DONE); one that has
+// written finishes its acknowledgement and read-back first, so the caller
+// carries on as it was (sending what it was given, then waiting).
 // Times are milliseconds on any clock that does not go back.
 #ifndef VELMORA_PROTOCOL_CORE_API_H
 #define VELMORA_PROTOCOL_CORE_API_H
@@ -70,8 +71,8 @@ VC_EXPORT("vc_tx_received") int vc_tx_received(int h, int count, double nowMs);
 VC_EXPORT("vc_tx_timer") int vc_tx_timer(int h, double nowMs);
 // The line failed (unplugged, closed under the transaction).
 VC_EXPORT("vc_tx_line_failed") int vc_tx_line_failed(int h, double nowMs);
-// Asks the transaction to end; see above. The next action is read with
-// vc_tx_action().
+// Asks the transaction to end; see above. vc_tx_action() gives the action
+// last handed out (VC_DONE once it has ended).
 VC_EXPORT("vc_tx_stop") void vc_tx_stop(int h);
 VC_EXPORT("vc_tx_action") int vc_tx_action(int h);
 
