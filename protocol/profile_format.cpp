@@ -89,20 +89,21 @@ private:
         FixedText text = fail(here_);
         text.add("not JSON: ").add(why);
         if (!atEnd()) {
+            // One byte, which may be part of a character: shown as ASCII only.
             text.add(" at ");
-            name(text, text_ + i_, 1);
+            name(text, text_ + i_, 1, true);
         }
         return false;
     }
 
     // A name for people: printable, control bytes as \xNN, quoted.
-    static void name(FixedText &text, const unsigned char *bytes, int count)
+    static void name(FixedText &text, const unsigned char *bytes, int count, bool asciiOnly = false)
     {
         static const char hex[] = "0123456789ABCDEF";
         text.add("\"");
         for (int k = 0; k < count; ++k) {
             unsigned char c = bytes[k];
-            if (c < 0x20 || c == 0x7F || c == '\\' || c == '"') {
+            if (c < 0x20 || c == 0x7F || c == '\\' || c == '"' || (asciiOnly && c > 0x7F)) {
                 char escaped[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
                 text.add(escaped, 4);
             } else {
