@@ -56,7 +56,7 @@ public:
     }
     int length() const { return length_; }
     // Whether anything was cut.
-    bool full() const { return cut_; }
+    bool wasCut() const { return cut_; }
 
 private:
     void put(char c)

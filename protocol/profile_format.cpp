@@ -771,5 +771,5 @@ int writeProfileText(const SettingsValues &settings, char *buffer, int size)
         text.add(f + 1 < fields ? ",\n" : "\n");
     }
     text.add("  }\n}\n");
-    return text.full() ? -1 : text.length();
+    return text.wasCut() ? -1 : text.length();
 }
