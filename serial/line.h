@@ -47,6 +47,7 @@ struct PortInfo {
     int vendorId = -1;         // USB ids, -1 when the port is not on USB
     int productId = -1;
     std::string serialNumber;  // the USB serial number, empty when unknown
+    bool tarvikUsb = false;    // the port is a Tarvik-USB reader's
 };
 
 // The serial ports the system has, sorted by name (numerically for COMn).

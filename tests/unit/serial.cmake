@@ -20,6 +20,7 @@ add_executable(serial_devchange_test
     ${CMAKE_CURRENT_LIST_DIR}/serial_standins.cpp
     ${CMAKE_SOURCE_DIR}/serial/channel.cpp
     ${CMAKE_SOURCE_DIR}/serial/ports.cpp
+    ${CMAKE_SOURCE_DIR}/serial/windows/devices.cpp
     ${CMAKE_SOURCE_DIR}/serial/devchange.cpp
     ${CMAKE_SOURCE_DIR}/prefs/text_format.cpp
     ${CMAKE_SOURCE_DIR}/prefs/texts_en.cpp
