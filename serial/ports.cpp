@@ -261,17 +261,19 @@ bool isPortPresent(const char *name)
 
 namespace {
 
-// The reader's port name is taken when it has at most this many characters;
-// a longer one is passed over as it always was.
-constexpr size_t ReaderPortNameLongest = 20;
-static_assert(ReaderPortNameLongest < PortNameCapacity, "a reader's port name fits a port name buffer");
+// The reader's "PortName" is taken when its stored value fits this many
+// bytes (19 characters and a terminator, or 20 without); a longer one is
+// passed over, as it always was.
+constexpr DWORD ReaderPortNameBytes = 40;
+static_assert(ReaderPortNameBytes / sizeof(wchar_t) < PortNameCapacity,
+              "a reader's port name fits a port name buffer");
 
 // The last Tarvik-USB reader enumerated whose port is COM and a number.
 bool takeReaderPort(const UsbSerialDevice &device, void *context)
 {
     const char *port = device.portName;
     if (device.tarvikReader && _strnicmp(port, "COM", 3) == 0 && std::atoi(port + 3) != 0 &&
-        std::strlen(port) <= ReaderPortNameLongest)
+        device.portNameBytes <= ReaderPortNameBytes)
         std::strcpy(static_cast<char *>(context), port);
     return true;
 }

@@ -172,6 +172,7 @@ bool forEachUsbSerialDevice(bool (*visit)(const UsbSerialDevice &device, void *c
         found->productId = hexAfter(found->hardwareId, "PID_");
         found->tarvikReader = isTarvikUsbHardwareId(found->hardwareId);
         narrowText(port, UsbPortNameUnits, found->portName);
+        found->portNameBytes = portBytes;
 
         wchar_t instanceId[HardwareIdUnits] = {};
         char narrowId[HardwareIdUnits + 1];

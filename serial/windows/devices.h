@@ -45,6 +45,7 @@ struct UsbSerialDevice {
     int productId;                         // from "PID_"; -1 if none
     bool tarvikReader;                     // isTarvikUsbHardwareId(hardwareId)
     char portName[UsbPortNameUnits + 1];   // narrowed, as stored ("COM7", "com7")
+    DWORD portNameBytes;                   // the value's stored size, terminator included if stored
     char serialNumber[UsbSerialNumberUnits + 1];  // empty when Windows made one up
 };
 
