@@ -1,5 +1,5 @@
-// A serial line to one reader for the console tool: 19200 baud, 8 data bits,
-// no parity, one stop bit, raw bytes, opened for this process alone.
+// A serial line to one reader for the console tool: the readers' speed and
+// frame (protocol/line_format.h), raw bytes, opened for this process alone.
 // Portable interface; serial/unix/ and serial/windows/ implement it, each in
 // line.cpp (the line) and portlist.cpp (the ports the system has).
 #ifndef VELMORA_SERIAL_LINE_H
