@@ -168,7 +168,7 @@ class ReaderTestCase(VelmoraTestCase):
         for _ in range(count):
             boxes = self.driver.wait_box(timeout or self.BOX_TIMEOUT)
             self.assertEqual(len(boxes), 1, "more than one box at once: %r after %r" % (boxes, seen))
-            box = boxes[0]
+            box = self.painted(boxes[0])
             self.assertBox(box, caption=caption)
             self.assertEqual(box["picture_diff"], 0, box)
             entry = (box["text"], box["picture"])
@@ -177,6 +177,19 @@ class ReaderTestCase(VelmoraTestCase):
             seen.append(entry)
             self.driver.ok()
         return seen
+
+    def painted(self, box, timeout=2):
+        """The box as the driver sees it once its picture is painted: on a
+        loaded machine a box can be sampled before its icon is drawn. A
+        wrong picture stays wrong, so it still fails the caller's check."""
+        deadline = time.monotonic() + timeout
+        while box.get("picture_diff") != 0 and time.monotonic() < deadline:
+            time.sleep(0.1)
+            again = [b for b in self.driver.boxes() if b["hwnd"] == box["hwnd"]]
+            if not again:
+                break
+            box = again[0]
+        return box
 
     def assertBoxes(self, expected, timeout=None, look=None, caption=CAPTION):
         """The next boxes are exactly `expected` [(text, picture)], in order,
