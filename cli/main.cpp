@@ -92,7 +92,7 @@ std::string portIdentity(const std::string &port)
 
 bool isTarvikUsb(const PortInfo &info)
 {
-    return info.vendorId == TarvikUsbVendorId && info.productId == TarvikUsbProductId;
+    return info.tarvikUsb;
 }
 
 // The ports the system has. VELMORA_PORTS (names separated by commas)

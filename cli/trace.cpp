@@ -1,6 +1,8 @@
 // The byte trace of --trace.
 #include "cli/trace.h"
 
+#include "protocol/line_format.h"
+
 #include <chrono>
 #include <ctime>
 
@@ -73,12 +75,12 @@ long TracingLine::read(unsigned char *buffer, std::size_t capacity, int timeoutM
 // every byte the reader sent, line ends behind a reply included.
 void TracingLine::drain()
 {
-    unsigned char scratch[256];
+    unsigned char scratch[DrainChunkBytes];
     LineStatus ignored;
     long got;
     // Bounded like the line's own discarding: a chattering device must
     // not keep the tool here.
-    for (int i = 0; i < 64 && (got = line_->read(scratch, sizeof scratch, 0, ignored)) > 0; ++i)
+    for (int i = 0; i < DrainReadLimit && (got = line_->read(scratch, sizeof scratch, 0, ignored)) > 0; ++i)
         trace_.record(port_, '<', scratch, static_cast<std::size_t>(got));
 }
 

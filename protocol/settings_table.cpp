@@ -121,6 +121,22 @@ int findSettingValue(const SettingField &field, std::string_view name)
     return -1;
 }
 
+SettingsValues defaultSettings(ReaderType kind)
+{
+    // By field, in wire order.
+    static const char *const LnxDefaults[] = {"touch_memory", "direct", "off", "on"};
+    static const char *const UsbDefaults[] = {"windows", "hex", "5", "all"};
+    static_assert(sizeof LnxDefaults / sizeof LnxDefaults[0] == sizeof LnxFields / sizeof LnxFields[0] &&
+                      sizeof UsbDefaults / sizeof UsbDefaults[0] == sizeof UsbFields / sizeof UsbFields[0],
+                  "a default for every field");
+    const char *const *names = kind == ReaderType::Usb ? UsbDefaults : LnxDefaults;
+    SettingsValues settings;
+    settings.kind = kind;
+    for (int f = 0; f < settingFieldCount(kind); ++f)
+        settings.value[f] = findSettingValue(settingField(kind, f), names[f]);
+    return settings;
+}
+
 bool operator==(const SettingsValues &a, const SettingsValues &b)
 {
     if (a.kind != b.kind)

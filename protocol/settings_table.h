@@ -38,6 +38,10 @@ struct SettingsValues {
     int value[MaxSettingFields] = {-1, -1, -1, -1};
 };
 
+// What a page shows before any reader was read, and what a write sends for
+// a field it was given no value for: complete for the kind.
+SettingsValues defaultSettings(ReaderType kind);
+
 bool operator==(const SettingsValues &a, const SettingsValues &b);
 inline bool operator!=(const SettingsValues &a, const SettingsValues &b) { return !(a == b); }
 // True when every field of the kind holds a value.

@@ -164,15 +164,13 @@ namespace {
 
 // A field marked NotRecognized cannot come from the panel; should one reach
 // the encoder anyway, it is sent as the page's default choice rather than as
-// a byte the reader would refuse. Defaults by field, in wire order.
-const char *const LnxDefaults[] = {"touch_memory", "direct", "off", "on"};
-const char *const UsbDefaults[] = {"windows", "hex", "5", "all"};
-
-WriteCommand encodeWithDefaults(SettingsValues settings, const char *const *defaults)
+// a byte the reader would refuse.
+WriteCommand encodeWithDefaults(SettingsValues settings)
 {
+    SettingsValues defaults = defaultSettings(settings.kind);
     for (int f = 0; f < settingFieldCount(settings.kind); ++f)
         if (settings.value[f] < 0)
-            settings.value[f] = findSettingValue(settingField(settings.kind, f), defaults[f]);
+            settings.value[f] = defaults.value[f];
     return writeCommandFor(settings);
 }
 
@@ -180,7 +178,7 @@ WriteCommand encodeWithDefaults(SettingsValues settings, const char *const *defa
 
 WriteCommand encodeWriteCommand(const LnxSettings &settings)
 {
-    return encodeWithDefaults(settingsFromRecord(settings), LnxDefaults);
+    return encodeWithDefaults(settingsFromRecord(settings));
 }
 
 WriteCommand encodeWriteCommand(const UsbSettings &settings)
@@ -188,5 +186,5 @@ WriteCommand encodeWriteCommand(const UsbSettings &settings)
     // Touch Memory carries no type, so whatever outputType holds is ignored
     // (the table's lookup does that); a format with an unknown type is sent
     // as HEX.
-    return encodeWithDefaults(settingsFromRecord(settings), UsbDefaults);
+    return encodeWithDefaults(settingsFromRecord(settings));
 }

@@ -8,6 +8,7 @@
 #include "app/app.h"
 #include "prefs/texts.h"
 #include "serial/ports.h"
+#include "serial/windows/line_format.h"
 
 namespace SerialChannel {
 
@@ -25,12 +26,6 @@ constexpr DWORD ReadConstantMs = 50;
 // as stuck (a short write).
 constexpr DWORD WritePerByteMs = 10;
 constexpr DWORD WriteConstantMs = 50;
-
-// The reader's line: 8 data bits, no parity, one stop bit. Nothing else in
-// the DCB is touched, so whatever flow control the driver reports stays.
-constexpr BYTE LineByteSize = 8;
-constexpr BYTE LineParity = NOPARITY;
-constexpr BYTE LineStopBits = ONESTOPBIT;
 
 // "\\.\" lets CreateFile reach every COM port; without it COM10 and above
 // would be taken for file names.
@@ -61,10 +56,7 @@ bool configure(HANDLE handle, std::uint32_t baudRate)
     line.DCBlength = sizeof line;
     if (!GetCommState(handle, &line))
         return false;
-    line.BaudRate = baudRate;
-    line.ByteSize = LineByteSize;
-    line.Parity = LineParity;
-    line.StopBits = LineStopBits;
+    setReaderLineFormat(line, baudRate);
     return SetCommState(handle, &line) != FALSE;
 }
 

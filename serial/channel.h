@@ -6,8 +6,9 @@
 
 namespace SerialChannel {
 
-// Opens "\\.\" + portName exclusively at the given baud rate, 8N1, with the
-// fixed time-outs. False leaves no handle and shows nothing.
+// Opens "\\.\" + portName exclusively at the given baud rate in the
+// readers' frame, with the fixed time-outs. False leaves no handle and shows
+// nothing.
 bool open(const char *portName, std::uint32_t baudRate);
 
 // Reads one byte per call until the line is silent or the buffer is full.

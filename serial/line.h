@@ -1,5 +1,5 @@
-// A serial line to one reader for the console tool: 19200 baud, 8 data bits,
-// no parity, one stop bit, raw bytes, opened for this process alone.
+// A serial line to one reader for the console tool: the readers' speed and
+// frame (protocol/line_format.h), raw bytes, opened for this process alone.
 // Portable interface; serial/unix/ and serial/windows/ implement it, each in
 // line.cpp (the line) and portlist.cpp (the ports the system has).
 #ifndef VELMORA_SERIAL_LINE_H
@@ -47,6 +47,7 @@ struct PortInfo {
     int vendorId = -1;         // USB ids, -1 when the port is not on USB
     int productId = -1;
     std::string serialNumber;  // the USB serial number, empty when unknown
+    bool tarvikUsb = false;    // the port is a Tarvik-USB reader's
 };
 
 // The serial ports the system has, sorted by name (numerically for COMn).

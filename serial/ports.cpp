@@ -3,111 +3,44 @@
 // the callers decide.
 #include "serial/ports.h"
 
-#include <setupapi.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <vector>
 
-#include "protocol/usb_ids.h"
 #include "serial/portnumber.h"
+#include "serial/windows/devices.h"
 #include "ui/panel.h"
 
 namespace {
 
-const wchar_t DeviceMapPath[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM\\";
-
-// Room for the longest USB hardware-id list we look at, and for a
-// "PortName" of up to 19 characters and its terminator.
-constexpr DWORD HardwareIdBytes = 1024;
-constexpr DWORD HardwareIdUnits = HardwareIdBytes / sizeof(wchar_t);
-constexpr DWORD PortNameBytes = 40;
-constexpr DWORD PortNameUnits = PortNameBytes / sizeof(wchar_t);
-
-// Both reader ids are this long; a device id that goes on after them
-// still matches.
-constexpr size_t HardwareIdCompared = 30;
-constexpr size_t HardwareIdCapacity = 80;
-
-// The serial-port device map, opened, with buffers for any of its values.
-struct DeviceMap {
-    HKEY key;
-    DWORD valueCount;
-    DWORD nameCapacity;  // characters, terminator included
-    DWORD dataBytes;     // largest value data
-    wchar_t *name;
-    wchar_t *data;       // dataBytes + one terminator, at least
+// Port numbers in a block of their own: every port is kept, however many
+// the system has.
+struct PortNumbers {
+    int *numbers;
+    size_t count;
 };
 
-bool openDeviceMap(DeviceMap *map)
+// Room for `capacity` numbers (at least one); false when memory ran out.
+bool reserveNumbers(PortNumbers &list, size_t capacity)
 {
-    map->key = nullptr;
-    map->name = nullptr;
-    map->data = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, DeviceMapPath, 0, KEY_READ, &map->key) != ERROR_SUCCESS)
-        return false;
-
-    DWORD valueCount = 0, longestName = 0, largestData = 0;
-    if (RegQueryInfoKeyW(map->key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
-                         &longestName, &largestData, nullptr, nullptr) != ERROR_SUCCESS) {
-        RegCloseKey(map->key);
-        return false;
-    }
-    map->valueCount = valueCount;
-    map->nameCapacity = longestName + 1;
-    map->dataBytes = largestData;
-    map->name = static_cast<wchar_t *>(std::calloc(map->nameCapacity, sizeof(wchar_t)));
-    map->data = static_cast<wchar_t *>(std::calloc(1, 2 * static_cast<size_t>(largestData) + 2));
-    if (map->name == nullptr || map->data == nullptr) {
-        std::free(map->data);
-        std::free(map->name);
-        RegCloseKey(map->key);
-        return false;
-    }
-    return true;
+    list.count = 0;
+    list.numbers = static_cast<int *>(std::malloc((capacity > 0 ? capacity : 1) * sizeof(int)));
+    return list.numbers != nullptr;
 }
 
-void closeDeviceMap(DeviceMap *map)
+void releaseNumbers(PortNumbers &list)
 {
-    std::free(map->data);
-    std::free(map->name);
-    RegCloseKey(map->key);
+    std::free(list.numbers);
+    list.numbers = nullptr;
+    list.count = 0;
 }
 
-// The port name of value `index`, or nullptr when the value cannot be read or
-// is not a string. Data without a terminator ends at its stored length.
-const wchar_t *readPortValue(DeviceMap *map, DWORD index)
+void sortNumbers(PortNumbers &list)
 {
-    DWORD nameLength = map->nameCapacity;
-    DWORD type = REG_NONE;
-    DWORD dataLength = map->dataBytes;
-    LONG result = RegEnumValueW(map->key, index, map->name, &nameLength, nullptr, &type,
-                                reinterpret_cast<BYTE *>(map->data), &dataLength);
-    if (result != ERROR_SUCCESS || type != REG_SZ)
-        return nullptr;
-    map->data[dataLength / sizeof(wchar_t)] = L'\0';
-    return map->data;
-}
-
-// The low byte of each UTF-16 unit, up to the terminator or `units` units;
-// `narrow` must hold units + 1 characters.
-void narrowText(const wchar_t *wide, size_t units, char *narrow)
-{
-    size_t i = 0;
-    for (; i < units && wide[i] != L'\0'; ++i)
-        narrow[i] = static_cast<char>(wide[i] & 0xFF);
-    narrow[i] = '\0';
-}
-
-// "USB\" prefix "VID_" vendor prefix "PID_" ... as the reader ids are spelt.
-void buildHardwareId(char *id, const char *vid, const char *pid, const char *rev,
-                     const char *vendor, const char *product, const char *revision)
-{
-    std::memset(id, 0, HardwareIdCapacity);
-    std::snprintf(id, HardwareIdCapacity, "USB\\%s%s&%s%s&%s%s", vid, vendor, pid, product, rev, revision);
+    if (list.count > 1)
+        std::qsort(list.numbers, list.count, sizeof list.numbers[0], comparePortNumbers);
 }
 
 void selectFirstEntry(HWND list)
@@ -122,12 +55,12 @@ void formatPortName(int number, char (&text)[PortNameCapacity])
 }
 
 // Empties the list and adds the names of the port numbers in order.
-void showPortNumbers(HWND list, const std::vector<int> &numbers)
+void showPortNumbers(HWND list, const PortNumbers &numbers)
 {
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
-    for (size_t i = 0; i < numbers.size(); ++i) {
+    for (size_t i = 0; i < numbers.count; ++i) {
         char text[PortNameCapacity];
-        formatPortName(numbers[i], text);
+        formatPortName(numbers.numbers[i], text);
         SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     }
 }
@@ -157,38 +90,43 @@ namespace {
 // What fillPortList followed by sortPortList leaves in a list, read from the
 // device map alone: the string values, each as the list gives it back (a name
 // too long for a port name reads as empty), in numeric order. False, with no
-// numbers, when the map is missing or holds no value at all.
-bool readSortedPortNumbers(std::vector<int> &numbers)
+// numbers, when the map is missing, holds no value at all or memory ran out.
+// The caller releases the numbers.
+bool readSortedPortNumbers(PortNumbers &numbers)
 {
-    numbers.clear();
+    numbers.numbers = nullptr;
+    numbers.count = 0;
     DeviceMap map;
     if (!openDeviceMap(&map))
         return false;
+    if (!reserveNumbers(numbers, map.valueCount)) {
+        closeDeviceMap(&map);
+        return false;
+    }
     for (DWORD index = 0; index < map.valueCount; ++index) {
-        const wchar_t *portName = readPortValue(&map, index);
+        const wchar_t *portName = readDeviceMapPort(&map, index);
         if (portName == nullptr)
             continue;
         char text[PortNameCapacity];
         if (WideCharToMultiByte(CP_ACP, 0, portName, -1, text, PortNameCapacity, nullptr, nullptr) == 0)
             text[0] = '\0';
-        numbers.push_back(parsePortNumber(text));
+        numbers.numbers[numbers.count++] = parsePortNumber(text);
     }
     DWORD valueCount = map.valueCount;
     closeDeviceMap(&map);
-    if (!numbers.empty())
-        std::qsort(numbers.data(), numbers.size(), sizeof numbers[0], comparePortNumbers);
+    sortNumbers(numbers);
     return valueCount > 0;
 }
 
 // Whether the list holds exactly the names of these port numbers, in order.
-bool listShowsPortNumbers(HWND list, const std::vector<int> &numbers)
+bool listShowsPortNumbers(HWND list, const PortNumbers &numbers)
 {
-    if (SendMessageW(list, CB_GETCOUNT, 0, 0) != static_cast<LRESULT>(numbers.size()))
+    if (SendMessageW(list, CB_GETCOUNT, 0, 0) != static_cast<LRESULT>(numbers.count))
         return false;
-    for (size_t i = 0; i < numbers.size(); ++i) {
+    for (size_t i = 0; i < numbers.count; ++i) {
         char shown[PortNameCapacity];
         char expected[PortNameCapacity];
-        formatPortName(numbers[i], expected);
+        formatPortName(numbers.numbers[i], expected);
         if (!getPortListText(list, static_cast<int>(i), shown, PortNameCapacity) ||
             std::strcmp(shown, expected) != 0)
             return false;
@@ -206,7 +144,7 @@ bool fillPortList(HWND list)
 
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
     for (DWORD index = 0; index < map.valueCount; ++index) {
-        const wchar_t *portName = readPortValue(&map, index);
+        const wchar_t *portName = readDeviceMapPort(&map, index);
         if (portName != nullptr)
             SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(portName));
     }
@@ -242,32 +180,36 @@ void sortPortList(HWND list)
     }
 
     // Every entry is kept: the device map's order is arbitrary, so any cut
-    // would drop ports at random.
-    std::vector<int> numbers;
-    numbers.reserve(static_cast<size_t>(count));
-    for (int index = 0; index < count; ++index) {
-        char text[PortNameCapacity];
-        getPortListText(list, index, text, PortNameCapacity);
-        numbers.push_back(parsePortNumber(text));
+    // would drop ports at random. Short of memory the list stays as it is.
+    PortNumbers numbers;
+    if (reserveNumbers(numbers, static_cast<size_t>(count))) {
+        for (int index = 0; index < count; ++index) {
+            char text[PortNameCapacity];
+            getPortListText(list, index, text, PortNameCapacity);
+            numbers.numbers[numbers.count++] = parsePortNumber(text);
+        }
+        sortNumbers(numbers);
+        showPortNumbers(list, numbers);
+        releaseNumbers(numbers);
     }
-    std::qsort(numbers.data(), numbers.size(), sizeof numbers[0], comparePortNumbers);
-    showPortNumbers(list, numbers);
     selectFirstEntry(list);
 }
 
 void refreshPortList()
 {
     EnableWindow(portList, TRUE);
-    std::vector<int> numbers;
+    PortNumbers numbers;
     if (readSortedPortNumbers(numbers)) {
         // A search refreshes the list after every port that did not answer,
         // and the ports have mostly stayed the same: the list is rebuilt
         // only when they have not.
         if (!listShowsPortNumbers(portList, numbers))
             showPortNumbers(portList, numbers);
+        releaseNumbers(numbers);
         selectFirstEntry(portList);
         return;
     }
+    releaseNumbers(numbers);
     // The one empty entry stands for "no ports".
     SendMessageW(portList, CB_RESETCONTENT, 0, 0);
     SendMessageA(portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(""));
@@ -305,7 +247,7 @@ bool isPortPresent(const char *name)
     bool present = false;
     if (narrow != nullptr) {
         for (DWORD index = 0; index < map.valueCount && !present; ++index) {
-            const wchar_t *portName = readPortValue(&map, index);
+            const wchar_t *portName = readDeviceMapPort(&map, index);
             if (portName == nullptr)
                 continue;
             narrowText(portName, map.dataBytes / sizeof(wchar_t), narrow);
@@ -317,70 +259,33 @@ bool isPortPresent(const char *name)
     return present;
 }
 
-bool findUsbReaderPort(char *portName,
-                       const char *vendorUpper, const char *productUpper, const char *revisionUpper,
-                       const char *vendorMixed, const char *productMixed, const char *revisionMixed)
+namespace {
+
+// The reader's "PortName" is taken when its stored value fits this many
+// bytes (19 characters and a terminator, or 20 without); a longer one is
+// passed over, as it always was.
+constexpr DWORD ReaderPortNameBytes = 40;
+static_assert(ReaderPortNameBytes / sizeof(wchar_t) < PortNameCapacity,
+              "a reader's port name fits a port name buffer");
+
+// The last Tarvik-USB reader enumerated whose port is COM and a number.
+bool takeReaderPort(const UsbSerialDevice &device, void *context)
 {
-    char upperId[HardwareIdCapacity];
-    char mixedId[HardwareIdCapacity];
-    buildHardwareId(upperId, "VID_", "PID_", "REV_", vendorUpper, productUpper, revisionUpper);
-    buildHardwareId(mixedId, "Vid_", "Pid_", "Rev_", vendorMixed, productMixed, revisionMixed);
-
-    HDEVINFO devices = SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (devices == INVALID_HANDLE_VALUE)
-        return false;
-
-    bool found = false;
-    SP_DEVINFO_DATA device;
-    device.cbSize = sizeof device;
-    for (DWORD member = 0; SetupDiEnumDeviceInfo(devices, member, &device); ++member) {
-        wchar_t hardwareIds[HardwareIdUnits] = {};
-        if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_HARDWAREID, nullptr,
-                                               reinterpret_cast<BYTE *>(hardwareIds), HardwareIdBytes,
-                                               nullptr))
-            continue;
-
-        // Only the reader's own device is looked at further: any other may
-        // have no device key at all (one without a driver is common), and
-        // must not hide a reader enumerated after it.
-        char firstId[HardwareIdUnits + 1];
-        narrowText(hardwareIds, HardwareIdUnits, firstId);
-        if (std::strncmp(upperId, firstId, HardwareIdCompared) != 0 &&
-            std::strncmp(mixedId, firstId, HardwareIdCompared) != 0)
-            continue;
-
-        HKEY deviceKey = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (deviceKey == INVALID_HANDLE_VALUE)
-            continue;
-
-        // One unit more than the query may fill, so an unterminated value
-        // still ends inside the buffer.
-        wchar_t port[PortNameUnits + 1] = {};
-        DWORD type = REG_NONE;
-        DWORD portBytes = PortNameBytes;
-        LONG result = RegQueryValueExW(deviceKey, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(port),
-                                       &portBytes);
-        if (result == ERROR_SUCCESS)
-            port[portBytes / sizeof(wchar_t)] = L'\0';
-        if (result != ERROR_SUCCESS || type != REG_SZ || _wcsnicmp(port, L"COM", 3) != 0 ||
-            _wtoi(port + 3) == 0) {
-            RegCloseKey(deviceKey);
-            continue;
-        }
-
-        // The last matching device wins, so the loop goes on.
-        static_assert(PortNameUnits < PortNameCapacity, "a PortName value fits a port name buffer");
-        narrowText(port, PortNameUnits, portName);
-        found = true;
-        RegCloseKey(deviceKey);
-    }
-
-    SetupDiDestroyDeviceInfoList(devices);
-    return found;
+    const char *port = device.portName;
+    if (device.tarvikReader && _strnicmp(port, "COM", 3) == 0 && std::atoi(port + 3) != 0 &&
+        device.portNameBytes <= ReaderPortNameBytes)
+        std::strcpy(static_cast<char *>(context), port);
+    return true;
 }
+
+}  // namespace
 
 bool findTarvikUsbPort(char *portName)
 {
-    return findUsbReaderPort(portName, TarvikUsbVendorUpper, TarvikUsbProductUpper, TarvikUsbRevisionUpper,
-                             TarvikUsbVendorMixed, TarvikUsbProductMixed, TarvikUsbRevisionMixed);
+    char found[PortNameCapacity] = "";
+    forEachUsbSerialDevice(takeReaderPort, found);
+    if (found[0] == '\0')
+        return false;
+    std::strcpy(portName, found);
+    return true;
 }

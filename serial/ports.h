@@ -16,12 +16,9 @@ void refreshPortList();
 void selectPortByName(HWND list, const char *name, int *index);
 bool isPortPresent(const char *name);
 
-// `portName` must hold PortNameCapacity characters.
-bool findUsbReaderPort(char *portName,
-                       const char *vendorUpper, const char *productUpper, const char *revisionUpper,
-                       const char *vendorMixed, const char *productMixed, const char *revisionMixed);
-
-// findUsbReaderPort with the Tarvik-USB reader's ids, as every caller asks.
+// The port of the Tarvik-USB reader (the last one enumerated, should there
+// be several) into `portName`, which must hold PortNameCapacity characters;
+// false, with `portName` untouched, when no reader with a COM port is there.
 bool findTarvikUsbPort(char *portName);
 
 // Text of a port-list entry into `buffer`; an entry that does not fit is

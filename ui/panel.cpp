@@ -7,6 +7,7 @@
 #include "app/app.h"
 #include "prefs/preferences.h"
 #include "prefs/texts.h"
+#include "protocol/win32/panel_settings.h"
 #include "res/resource_ids.h"
 #include "ui/lamps.h"
 
@@ -130,30 +131,6 @@ HWND *const UsbPage[] = {
     &idByteCountGroup, &bytes5Radio, &bytes4Radio, &bytes3Radio, &bytes2Radio,
 };
 
-// Each group's radio ids and the one checked by the page defaults.
-struct RadioDefault {
-    int first, last, checked;
-};
-
-const RadioDefault LnxDefaults[] = {
-    {ID_IF_TOUCH_MEMORY, ID_IF_WIEGAND44, ID_IF_TOUCH_MEMORY},
-    {ID_IND_DIRECT, ID_IND_INVERSE, ID_IND_DIRECT},
-    {ID_STANDBY_DYNAMIC, ID_STANDBY_OFF, ID_STANDBY_OFF},
-    {ID_TOUCH_POLL_ON, ID_TOUCH_POLL_OFF, ID_TOUCH_POLL_ON},
-    {ID_CARDS_ALL, ID_CARDS_MIFARE_PAY, ID_CARDS_ALL},
-};
-const RadioDefault UsbDefaults[] = {
-    {ID_MODE_WINDOWS, ID_MODE_ALL_OS, ID_MODE_WINDOWS},
-    {ID_OUT_HEX_DEC, ID_OUT_TOUCH_MEMORY, ID_OUT_HEX_DEC},
-    {ID_FMT_HEX, ID_FMT_DEC, ID_FMT_HEX},
-    {ID_BYTES_5, ID_BYTES_2, ID_BYTES_5},
-    {ID_CARDS_ALL, ID_CARDS_MIFARE_PAY, ID_CARDS_ALL},
-};
-
-// The colours of the default radios of each page.
-const COLORREF LnxDefaultLamps[LampCount] = {LampRed, LampRed, LampMagenta, LampRed, LampWhite};
-const COLORREF UsbDefaultLamps[LampCount] = {LampCyan, LampWhite, LampWhite, LampWhite, LampWhite};
-
 void createControl(const ControlRow &row)
 {
     const wchar_t *caption = row.text == LiteralCaption ? row.literal : TextTable[row.text];
@@ -176,13 +153,6 @@ void showPage(HWND *const (&page)[Count], int showCommand)
         ShowWindow(*control, showCommand);
 }
 
-template <size_t Count>
-void checkDefaults(const RadioDefault (&defaults)[Count])
-{
-    for (const RadioDefault &group : defaults)
-        CheckRadioButton(mainWindow, group.first, group.last, group.checked);
-}
-
 // The cards-to-read group is shown on both pages but only the Usb reader
 // has the setting.
 void enableCardsGroup(BOOL enable)
@@ -191,12 +161,6 @@ void enableCardsGroup(BOOL enable)
     EnableWindow(cardsAllRadio, enable);
     EnableWindow(cardsHidEmRadio, enable);
     EnableWindow(cardsMifarePayRadio, enable);
-}
-
-void setLampColors(const COLORREF (&colors)[LampCount])
-{
-    for (int lamp = 0; lamp < LampCount; lamp++)
-        lampColor[lamp] = colors[lamp];
 }
 
 }  // namespace
@@ -249,19 +213,16 @@ void applyLnxPageDefaults()
 {
     showUsbPage(SW_HIDE);
     showLnxPage(SW_SHOW);
-    checkDefaults(LnxDefaults);
-    enableCardsGroup(FALSE);
     // HEX and DEC keep their state: they are hidden on this page.
-    setLampColors(LnxDefaultLamps);
+    showDefaultSettings(ReaderType::Lnx);
+    enableCardsGroup(FALSE);
 }
 
 void applyUsbPageDefaults()
 {
     showLnxPage(SW_HIDE);
     showUsbPage(SW_SHOW);
-    checkDefaults(UsbDefaults);
-    EnableWindow(fmtHexRadio, TRUE);
-    EnableWindow(fmtDecRadio, TRUE);
+    // HEX and DEC are enabled with the HEX/DEC format.
+    showDefaultSettings(ReaderType::Usb);
     enableCardsGroup(TRUE);
-    setLampColors(UsbDefaultLamps);
 }

@@ -4,6 +4,7 @@
 #define VELMORA_PROTOCOL_WIN32_LINK_H
 
 #include <windows.h>
+#include "protocol/line_format.h"
 #include "protocol/wire.h"
 #include "serial/ports.h"
 
@@ -17,8 +18,6 @@ struct LinkState {
 };
 
 extern LinkState linkState;
-
-constexpr DWORD ReaderBaudRate = 19200;
 
 void resetLink();
 void sendReadCommand();

@@ -78,13 +78,11 @@ void reportUnrecognised(TextId text)
     showMessage(mainWindow, TextTable[text], TextTable[TxtMessageCaption], 0, MsgIcon::Error);
 }
 
-// Checks the radio of the setting's value within its group and sets the
-// group's lamp; reports the setting instead when its value was not
-// recognised. True when shown.
-bool showGroup(const SettingsValues &settings, const char *key)
+// Checks the radio of the group's value among `settings` and sets the
+// group's lamp. False, with nothing changed, when no radio stands for it.
+bool checkGroup(const GroupBinding &group, const SettingsValues &settings)
 {
-    const GroupBinding &group = groupOf(settings.kind, key);
-    int field = findSettingField(settings.kind, key);
+    int field = findSettingField(settings.kind, group.key);
     int value = settings.value[field];
     for (int i = 0; value >= 0 && i < group.radioCount; ++i) {
         const RadioBinding &radio = group.radios[i];
@@ -95,6 +93,16 @@ bool showGroup(const SettingsValues &settings, const char *key)
             lampColor[group.lamp] = radio.lamp;
         return true;
     }
+    return false;
+}
+
+// As checkGroup, reporting the setting instead when its value was not
+// recognised. True when shown.
+bool showGroup(const SettingsValues &settings, const char *key)
+{
+    const GroupBinding &group = groupOf(settings.kind, key);
+    if (checkGroup(group, settings))
+        return true;
     reportUnrecognised(group.unrecognised);
     return false;
 }
@@ -170,6 +178,23 @@ bool lampForRadio(int radio, int &lamp, COLORREF &color)
         }
     }
     return false;
+}
+
+void showDefaultSettings(ReaderType page)
+{
+    // A lamp without a group on the page stays white.
+    for (int lamp = 0; lamp < LampCount; lamp++)
+        lampColor[lamp] = LampWhite;
+    for (const GroupBinding &group : Groups) {
+        // The cards group is on both pages: on the Lnx page it shows the
+        // Usb reader's default, greyed.
+        if (group.kind == page || group.firstRadio == ID_CARDS_ALL)
+            checkGroup(group, defaultSettings(group.kind));
+    }
+    if (page == ReaderType::Usb) {
+        UsbSettings defaults = usbRecordFrom(defaultSettings(ReaderType::Usb));
+        showOutputGroup(defaults.outputFormat, defaults.outputType);
+    }
 }
 
 void showLnxSettings(const LnxSettings &settings)

@@ -6,6 +6,10 @@
 
 #include "protocol/wire.h"
 
+// The choices and lamp colours of a page before any reader was read: the
+// settings' defaults, as the binding of groups to settings shows them.
+void showDefaultSettings(ReaderType page);
+
 void showLnxSettings(const LnxSettings &settings);
 void showUsbSettings(const UsbSettings &settings);
 LnxSettings collectLnxSettings();

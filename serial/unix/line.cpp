@@ -1,5 +1,5 @@
-// The serial line on Linux (and other termios systems): raw 19200 8N1,
-// exclusive, with poll for the time-outs.
+// The serial line on Linux (and other termios systems): raw, in the
+// readers' format, exclusive, with poll for the time-outs.
 #include "serial/line.h"
 
 #include <cerrno>
@@ -11,7 +11,21 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "protocol/line_format.h"
+
 namespace {
+
+// The readers' format in termios terms.
+constexpr speed_t termiosSpeed(int baud)
+{
+    return baud == 9600 ? B9600 : baud == 19200 ? B19200 : baud == 38400 ? B38400 : baud == 57600 ? B57600 : B0;
+}
+static_assert(termiosSpeed(ReaderBaudRate) != B0, "a speed termios knows");
+constexpr tcflag_t termiosFrame()
+{
+    return (ReaderDataBits == 7 ? CS7 : CS8) | (ReaderStopBits == 2 ? CSTOPB : 0);
+}
+static_assert(ReaderParity == 'N', "the frame has no parity bit");
 
 void fail(LineStatus &status, LineError error, const std::string &port, const std::string &cause)
 {
@@ -102,8 +116,8 @@ public:
         // What the driver already handed up is not flushed on every tty.
         // Bounded, so that a device that never stops sending cannot hold
         // the caller here.
-        unsigned char scratch[256];
-        for (int i = 0; i < 64 && ::read(fd_, scratch, sizeof scratch) > 0; ++i) {
+        unsigned char scratch[DrainChunkBytes];
+        for (int i = 0; i < DrainReadLimit && ::read(fd_, scratch, sizeof scratch) > 0; ++i) {
         }
     }
 
@@ -174,15 +188,17 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
     }
     cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cflag |= termiosFrame() | CLOCAL | CREAD;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, B19200);
-    cfsetospeed(&tio, B19200);
+    cfsetispeed(&tio, termiosSpeed(ReaderBaudRate));
+    cfsetospeed(&tio, termiosSpeed(ReaderBaudRate));
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
         int number = errno;
         close(fd);
-        fail(status, LineError::Io, path, "cannot set 19200 8N1: " + systemText(number));
+        char format[LineFormatTextCapacity];
+        formatLineFormat(format);
+        fail(status, LineError::Io, path, std::string("cannot set ") + format + ": " + systemText(number));
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);

@@ -1,6 +1,8 @@
 // Serial ports from sysfs, with their USB ids, without libudev.
 #include "serial/unix/portlist.h"
 
+#include "protocol/usb_ids.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -86,6 +88,9 @@ std::vector<PortInfo> listSerialPortsUnder(const std::string &root)
                         info.vendorId = info.productId = -1;
                     else
                         info.serialNumber = firstLine(at + "/serial");
+                    // The kernel reports the ids as numbers: the ids are
+                    // the whole rule here.
+                    info.tarvikUsb = info.vendorId == TarvikUsbVendorId && info.productId == TarvikUsbProductId;
                     break;
                 }
             }

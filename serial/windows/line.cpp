@@ -1,19 +1,17 @@
 // The console tool's serial line on Windows: a COM port opened the way the
-// window program opens it (\\.\COMn, exclusive, 19200 8N1), with read
+// window program opens it (\\.\COMn, exclusive, the readers' format), with read
 // time-outs that return as soon as anything has arrived.
 #include "serial/line.h"
 
 #include <windows.h>
+
+#include "serial/windows/line_format.h"
 
 #include <cctype>
 #include <string>
 
 namespace {
 
-constexpr DWORD LineBaudRate = 19200;
-constexpr BYTE LineByteSize = 8;
-constexpr BYTE LineParity = NOPARITY;
-constexpr BYTE LineStopBits = ONESTOPBIT;
 
 // A write may take 10 ms per byte (about twice the line's 5.2 ms) plus half
 // a second before it counts as stuck.
@@ -21,7 +19,7 @@ constexpr DWORD WritePerByteMs = 10;
 constexpr DWORD WriteConstantMs = 500;
 
 // A read that has bytes returns once the line pauses this long: two byte
-// times at 19200 baud, well below any pause the reader makes.
+// times at the readers' speed, well below any pause the reader makes.
 constexpr DWORD ReadGapMs = 2;
 
 // "\\.\" lets CreateFile reach every COM port; without it COM10 and above
@@ -206,13 +204,12 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
         fail(status, LineError::NotASerialPort, withError(name + ": not a serial port", error));
         return nullptr;
     }
-    dcb.BaudRate = LineBaudRate;
-    dcb.ByteSize = LineByteSize;
-    dcb.Parity = LineParity;
-    dcb.StopBits = LineStopBits;
+    setReaderLineFormat(dcb);
     if (!SetCommState(handle, &dcb)) {
         DWORD error = GetLastError();
-        fail(status, LineError::NotASerialPort, withError(name + ": cannot set 19200 8N1", error));
+        char format[LineFormatTextCapacity];
+        formatLineFormat(format);
+        fail(status, LineError::NotASerialPort, withError(name + ": cannot set " + format, error));
         return nullptr;
     }
     if (!line->setReadTimeout(0, status))

@@ -10,21 +10,19 @@ import os
 import time
 
 import harness
-from harness import DriverError, VelmoraTestCase, appconfig, wait_until
+from harness import DriverError
 
-LNX_TAB, USB_TAB = 0, 1
-
-# Pictures of message boxes, as the driver names them.
-SUCCESS, WARNING, ERROR, HINT, RETRY = 3, 4, 5, 6, 7
+# A picture the driver names that is none of the program's own.
 STOCK_ERROR = "stock-error"
 
 # The English texts, replies and radio buttons the reading and writing tests
 # use; this module adds the Russian texts and the save failure.
 from expected_texts import EN, RU
-from reader_flow import (BAD_INDICATION, BAD_INTERFACE, BAD_POLL, BAD_STANDBY, CAPTION,  # noqa: F401
+from reader_flow import (ERROR, HINT, LNX_TAB, RETRY, SUCCESS, USB_TAB, WARNING, BAD_INDICATION, BAD_INTERFACE, BAD_POLL, BAD_STANDBY, CAPTION,  # noqa: F401
                          FIRMWARE_UNSUPPORTED, IDLE_VERSION, INVALID_COMMAND, LNX_GROUPS, LNX_NOT_FOUND, LNX_READ,
                          NO_PORTS, NO_REPLY, REPLY_UNRECOGNIZED, SELECT_PORT_HINT, SETTINGS_READ, SETTINGS_WRITTEN,
-                         USB_NOT_FOUND, USB_READ, error_opening, lnx_found, lnx_radios, lnx_reply, usb_found)
+                         USB_NOT_FOUND, USB_READ, ReaderTestCase, error_opening, lnx_found, lnx_radios, lnx_reply,
+                         usb_found)
 
 CAPTION_RU = RU["TxtMessageCaption"]
 NO_PORTS_RU = RU["TxtNoPorts"]
@@ -78,82 +76,13 @@ def port_holders(path, prefix=None):
     return found
 
 
-class BadInputCase(VelmoraTestCase):
+class BadInputCase(ReaderTestCase):
     """One row of the matrix: the program started in English (unless told
-    otherwise), driven to the bad input, and checked afterwards."""
+    otherwise), driven to the bad input, and checked afterwards. Rows that
+    end in a failure wait longer for their boxes and commands."""
 
-    EXE = harness.VELMORA_EXE
-
-    def start_on(self, tab=LNX_TAB, language="EN"):
-        return self.start(appconfig(language, "LNA_LNB" if tab == LNX_TAB else "USB_USB"))
-
-    # ---- boxes
-
-    def take_boxes(self, count, timeout=15, look=None, caption=CAPTION):
-        """Waits for `count` boxes one after the other, each alone, owned by
-        the main window, with one OK button and an exact picture; presses OK.
-        Returns [(text, picture)] (plus look() taken while each is shown)."""
-        seen = []
-        for _ in range(count):
-            boxes = self.driver.wait_box(timeout)
-            self.assertEqual(len(boxes), 1, "more than one box at once: %r after %r" % (boxes, seen))
-            box = boxes[0]
-            self.assertBox(box, caption=caption)
-            self.assertEqual(box["picture_diff"], 0, box)
-            entry = (box["text"], box["picture"])
-            if look is not None:
-                entry += (look(),)
-            seen.append(entry)
-            self.driver.ok()
-        return seen
-
-    def assertBoxes(self, expected, timeout=15, look=None, caption=CAPTION):
-        """The next boxes are exactly `expected` [(text, picture)], in order,
-        and none follows once the main window is enabled again."""
-        try:
-            seen = self.take_boxes(len(expected), timeout, look, caption)
-        except AssertionError as error:
-            raise AssertionError("%s\nexpected boxes: %r" % (error, expected)) from None
-        self.assertEqual([entry[:2] for entry in seen], list(expected))
-        self.assertNoMoreBoxes()
-        return seen
-
-    def assertNoMoreBoxes(self, settle=0.4):
-        self.driver.wait_enabled(15)
-        time.sleep(settle)
-        self.assertEqual(self.driver.boxes(), [])
-        self.assertTrue(self.driver.wininfo()["enabled"])
-
-    # ---- what the user sees
-
-    def press(self, id):
-        """Clicks a button as a user would: only while it can be clicked."""
-        reply = self.driver.click(id)
-        self.assertTrue(reply["window_enabled"] and reply["control_enabled"] and reply["visible"], reply)
-
-    def port_list(self):
-        """(entries, selected entry's text or None, enabled)."""
-        combo = self.driver.combo()
-        sel = combo["sel"]
-        text = combo["items"][sel] if 0 <= sel < len(combo["items"]) else None
-        return combo["items"], text, combo["enabled"]
-
-    def version(self):
-        return self.driver.text(harness.ID_VERSION_VALUE)
-
-    def lnx_checked(self):
-        """The checked radio of each Lnx group (None when none or several)."""
-        state = {c["id"]: c for c in self.driver.controls() if c["id"]}
-        result = []
-        for group in LNX_GROUPS:
-            marks = [id for id in group if state[id].get("check") == 1]
-            result.append(marks[0] if len(marks) == 1 else None)
-        return result
-
-    def wait_commands(self, port, count, timeout=10):
-        wait_until(lambda: len(self.sim.commands(port)) >= count, timeout,
-                   message="%d command(s) on %s" % (count, port))
-        return self.sim.commands(port)
+    BOX_TIMEOUT = 15
+    COMMAND_TIMEOUT = 10
 
     # ---- after each row
 

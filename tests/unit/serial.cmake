@@ -20,7 +20,9 @@ add_executable(serial_devchange_test
     ${CMAKE_CURRENT_LIST_DIR}/serial_standins.cpp
     ${CMAKE_SOURCE_DIR}/serial/channel.cpp
     ${CMAKE_SOURCE_DIR}/serial/ports.cpp
+    ${CMAKE_SOURCE_DIR}/serial/windows/devices.cpp
     ${CMAKE_SOURCE_DIR}/serial/devchange.cpp
+    ${CMAKE_SOURCE_DIR}/protocol/win32/link.cpp
     ${CMAKE_SOURCE_DIR}/prefs/text_format.cpp
     ${CMAKE_SOURCE_DIR}/prefs/texts_en.cpp
     ${CMAKE_SOURCE_DIR}/prefs/texts_ru.cpp)

@@ -1,6 +1,6 @@
-// The device-change recovery with the real channel, port list and registry,
-// and stand-ins that record what it asks of the reader link and the message
-// boxes. Ports come from the simulator (see serial_sim_run.sh); the device
+// The device-change recovery with the real channel, port list, registry and
+// reader link, and stand-ins that record what it asks of the message boxes
+// and the progress popup. Ports come from the simulator (see serial_sim_run.sh); the device
 // map and USB devices are written here.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -28,6 +28,9 @@ constexpr WPARAM DevNodesChanged = 0x0007;
 constexpr UINT_PTR DeviceChangeTimer = 4;
 
 const char LnxCommand[] = "AT+READS_LNX";
+// The version a read left on the panel; a reset of the link shows "x.xx".
+const wchar_t ReadVersion[] = L"1.00";
+const wchar_t IdleVersion[] = L"x.xx";
 const char LnxReply[] = "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n";
 
 // Ticks of the device-change timer, in GetTickCount time.
@@ -71,6 +74,7 @@ void setCurrentPort(const char *name)
 void openLink(const char *openedPort, const char *currentPort)
 {
     ASSERT_TRUE(SerialChannel::open(openedPort, ReaderBaudRate));
+    SetWindowTextW(versionValue, ReadVersion);
     linkState.portOpen = true;
     linkState.portChosen = true;
     linkState.probing = false;
@@ -97,6 +101,9 @@ protected:
         portList = CreateWindowExW(0, L"Combobox", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | CBS_DROPDOWNLIST, 10,
                                    10, 150, 200, mainWindow, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(portList, nullptr);
+        versionValue = CreateWindowExW(0, L"Static", ReadVersion, WS_CHILD | WS_VISIBLE, 10, 40, 40, 20, mainWindow,
+                                       nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(versionValue, nullptr);
         uiLanguage = UiLanguage::English;
         selectTextTable();
         readerType = ReaderType::Lnx;
@@ -118,6 +125,29 @@ protected:
         DestroyWindow(mainWindow);
         mainWindow = nullptr;
         portList = nullptr;
+        versionValue = nullptr;
+    }
+
+    std::wstring shownVersion()
+    {
+        wchar_t text[16] = L"";
+        GetWindowTextW(versionValue, text, 16);
+        return text;
+    }
+
+    // The reader link was reset (its port closed, its flags cleared and the
+    // version shown idle), or left as it was.
+    void expectLinkReset(bool reset)
+    {
+        if (!reset) {
+            EXPECT_EQ(shownVersion(), ReadVersion) << "the link was reset";
+            return;
+        }
+        EXPECT_EQ(shownVersion(), IdleVersion);
+        EXPECT_FALSE(SerialChannel::isOpen());
+        EXPECT_FALSE(linkState.portOpen);
+        EXPECT_FALSE(linkState.portChosen);
+        EXPECT_FALSE(linkState.firmwareSupported);
     }
 
     void expectErrorMessage(const std::wstring &text)
@@ -180,7 +210,7 @@ TEST_F(DeviceChange, BurstOfChangesGivesOneRecoveryTwoSecondsAfterTheFirst)
     EXPECT_EQ(entries(portList), Texts({"COM1"}));
     expectSearchStarted(false);
     EXPECT_TRUE(shownMessages.empty());
-    EXPECT_TRUE(resetCalls.empty());
+    expectLinkReset(false);
 
     // The next change arms a fresh timer.
     onDeviceChange(DevNodesChanged);
@@ -223,7 +253,7 @@ TEST_F(DeviceChange, IdleLnxTabSearchesWhenAPortArrives)
         EXPECT_TRUE(IsWindowEnabled(portList));
         expectSearchStarted(c.search);
         EXPECT_TRUE(shownMessages.empty());
-        EXPECT_TRUE(resetCalls.empty());
+        expectLinkReset(false);
     }
 }
 
@@ -260,7 +290,7 @@ TEST_F(DeviceChange, IdleUsbTabSearchesWhenTheReaderArrives)
         EXPECT_EQ(entries(portList), Texts({"COM3", "COM7"})) << "the list is refreshed either way";
         expectSearchStarted(c.search);
         EXPECT_TRUE(shownMessages.empty());
-        EXPECT_TRUE(resetCalls.empty());
+        expectLinkReset(false);
     }
 }
 
@@ -285,7 +315,7 @@ TEST_F(DeviceChange, OpenPortStillListedIsReopenedSilently)
     EXPECT_STREQ(linkState.currentPort, "COM7");
     EXPECT_EQ(entries(portList), Texts({"untouched"}));
     EXPECT_TRUE(shownMessages.empty());
-    EXPECT_TRUE(resetCalls.empty());
+    expectLinkReset(false);
     expectSearchStarted(false);
 
     // The fresh handle talks to the reader.
@@ -320,11 +350,7 @@ TEST_F(DeviceChange, OpenPortThatCannotBeReopenedIsReported)
         onDeviceChangeTimer();
 
         expectErrorMessage(c.text);
-        ASSERT_EQ(resetCalls.size(), 1u);
-        EXPECT_TRUE(resetCalls[0].portOpen) << "the link is reset from the open state";
-        EXPECT_FALSE(resetCalls[0].channelOpen) << "the handle was closed once, by the recovery";
-        EXPECT_FALSE(SerialChannel::isOpen());
-        EXPECT_FALSE(linkState.portOpen);
+        expectLinkReset(true);
         EXPECT_EQ(entries(portList), Texts({"COM1", "COM41"}));
         expectSearchStarted(false);
     }
@@ -362,11 +388,7 @@ TEST_F(DeviceChange, OpenPortThatLeftTheDeviceMapIsReported)
         onDeviceChangeTimer();
 
         expectErrorMessage(c.text);
-        ASSERT_EQ(resetCalls.size(), 1u);
-        EXPECT_TRUE(resetCalls[0].portOpen);
-        EXPECT_FALSE(resetCalls[0].channelOpen);
-        EXPECT_FALSE(SerialChannel::isOpen());
-        EXPECT_FALSE(linkState.portOpen);
+        expectLinkReset(true);
         EXPECT_EQ(entries(portList), c.deleteMap ? Texts({""}) : Texts({"COM1"}));
         expectSearchStarted(false);
     }

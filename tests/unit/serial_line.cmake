@@ -9,10 +9,13 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/serial_sim_run.sh ${
 add_executable(serial_line_test
     ${CMAKE_CURRENT_LIST_DIR}/serial_line_test.cpp
     ${CMAKE_SOURCE_DIR}/serial/windows/line.cpp
-    ${CMAKE_SOURCE_DIR}/serial/windows/portlist.cpp)
+    ${CMAKE_SOURCE_DIR}/serial/windows/portlist.cpp
+    ${CMAKE_SOURCE_DIR}/serial/windows/devices.cpp
+    ${CMAKE_SOURCE_DIR}/serial/ports.cpp
+    ${CMAKE_SOURCE_DIR}/serial/portnumber.cpp)
 target_include_directories(serial_line_test PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(serial_line_test PRIVATE -Wall -Wextra)
-target_link_libraries(serial_line_test PRIVATE gtest_main setupapi advapi32)
+target_link_libraries(serial_line_test PRIVATE gtest_main setupapi advapi32 user32)
 gtest_discover_tests(serial_line_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
                      PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 RESOURCE_LOCK wine_desktop)

@@ -9,7 +9,12 @@
 #include <vector>
 
 #include "serial/line.h"
+#include "serial/ports.h"
 #include "tests/unit/serial_registry.h"
+
+// The window program's port list control, which the reader search does
+// not touch.
+HWND portList;
 
 namespace {
 
@@ -230,6 +235,41 @@ TEST_F(PortListTest, ListsTheDeviceMapInNumericOrderWithUsbIds)
         ASSERT_NE(port, nullptr);
         EXPECT_EQ(port->vendorId, -1) << plain;
         EXPECT_EQ(port->productId, -1) << plain;
+    }
+}
+
+// The console tool's list and the window program's search read one device
+// list: they must agree on which port is the Tarvik-USB reader's.
+TEST_F(PortListTest, BothProgramsAgreeOnWhichDeviceIsTheReader)
+{
+    struct Case {
+        const char *hardwareId;
+        bool reader;
+    };
+    const Case cases[] = {
+        {"USB\\VID_2E3C&PID_5750&REV_0200", true},
+        {"USB\\Vid_2e3c&Pid_5750&Rev_0200", true},
+        {"USB\\VID_2E3C&PID_5750&REV_0200&MI_00", true},
+        {"USB\\VID_2E3C&PID_5750&REV_0300", false},
+        {"usb\\vid_2e3c&pid_5750&rev_0200", false},
+        {"USB\\VID_2E3C&PID_5751&REV_0200", false},
+    };
+    setDeviceMap({{L"\\Device\\Serial0", "COM1"}});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.hardwareId);
+        removeTestDevices();
+        addUsbDevice(reader(L"TV3", L"COM12", c.hardwareId));
+
+        std::vector<PortInfo> ports = listSerialPorts();
+        const PortInfo *port = findPort(ports, "COM12");
+        ASSERT_NE(port, nullptr) << "every USB port is listed";
+        EXPECT_EQ(port->vendorId, 0x2E3C);
+        EXPECT_EQ(port->tarvikUsb, c.reader);
+        EXPECT_FALSE(findPort(ports, "COM1")->tarvikUsb);
+
+        char found[PortNameCapacity] = "none";
+        EXPECT_EQ(findTarvikUsbPort(found), c.reader);
+        EXPECT_STREQ(found, c.reader ? "COM12" : "none");
     }
 }
 

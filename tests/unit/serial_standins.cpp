@@ -1,32 +1,31 @@
-// Stand-ins for the rest of the program, linked only into the device-change
-// test (see serial.cmake). Each keeps the contract of the real one that the
-// serial link relies on, and records its calls.
+// Stand-ins for the window, the panel and the boxes, linked only into the
+// device-change test (see serial.cmake) beside the real serial sources and
+// reader link. Each keeps the contract of the real one that the link relies
+// on, and records its calls.
 #include "tests/unit/serial_standins.h"
 
 #include "app/app.h"
 #include "prefs/preferences.h"
 #include "prefs/texts.h"
-#include "protocol/win32/link.h"
-#include "serial/channel.h"
-#include "serial/ports.h"
+#include "protocol/win32/panel_settings.h"
 #include "ui/panel.h"
 
 HWND mainWindow;
 HWND portList;
+HWND versionValue;
+HWND progressPopup;
+int progressTicks;
 UiLanguage uiLanguage;
 ReaderType readerType;
 const wchar_t *TextTable[TextCount];
-LinkState linkState;
 
 std::vector<ShownMessage> shownMessages;
 std::vector<StartedProgress> startedProgress;
-std::vector<ResetCall> resetCalls;
 
 void clearStandinRecords()
 {
     shownMessages.clear();
     startedProgress.clear();
-    resetCalls.clear();
 }
 
 void selectTextTable()
@@ -48,17 +47,26 @@ void startProgress(TimerId timerId, UINT periodMs)
     startedProgress.push_back({timerId, periodMs});
 }
 
-// As the reader link does it: close an open port, refill the list, clear
-// the flags.
-void resetLink()
+// No popup is ever shown here: no wait is running.
+bool isProgressRunning(TimerId)
 {
-    resetCalls.push_back({linkState.portOpen, SerialChannel::isOpen()});
-    if (linkState.portOpen) {
-        linkState.portOpen = false;
-        SerialChannel::close();
-    }
-    refreshPortList();
-    linkState.portChosen = false;
-    linkState.probing = false;
-    linkState.firmwareSupported = false;
+    return false;
+}
+
+bool endProgress()
+{
+    return false;
+}
+
+// The recovery never reads or writes settings; the link's transactions
+// that would are not run by these tests.
+void showLnxSettings(const LnxSettings &) {}
+void showUsbSettings(const UsbSettings &) {}
+LnxSettings collectLnxSettings()
+{
+    return LnxSettings{};
+}
+UsbSettings collectUsbSettings()
+{
+    return UsbSettings{};
 }

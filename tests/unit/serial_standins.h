@@ -1,7 +1,8 @@
-// Stand-ins for what the serial link calls in the rest of the program (the
-// window, the panel, the texts, the message boxes and the reader link), so
-// the serial tests link the serial sources alone. The stand-ins record what
-// they were asked to do.
+// Stand-ins for what the serial link and the reader link call in the rest
+// of the program (the window, the panel, the texts, the message boxes and
+// the progress popup), so the device-change test links the serial sources
+// and the real reader link alone. The stand-ins record what they were asked
+// to do.
 #ifndef VELMORA_TESTS_SERIAL_STANDINS_H
 #define VELMORA_TESTS_SERIAL_STANDINS_H
 
@@ -25,14 +26,8 @@ struct StartedProgress {
     UINT periodMs;
 };
 
-struct ResetCall {
-    bool portOpen;     // linkState.portOpen when resetLink was called
-    bool channelOpen;  // whether the channel still held a handle then
-};
-
 extern std::vector<ShownMessage> shownMessages;
 extern std::vector<StartedProgress> startedProgress;
-extern std::vector<ResetCall> resetCalls;
 
 void clearStandinRecords();
 
