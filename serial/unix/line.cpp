@@ -26,9 +26,14 @@ std::string systemText(int number)
 
 class UnixLine : public SerialLine {
 public:
-    UnixLine(int fd, std::string port) : fd_(fd), port_(std::move(port)) {}
+    UnixLine(int fd, std::string port, const termios &original)
+        : fd_(fd), port_(std::move(port)), original_(original) {}
+    // The port is handed back as it was found: open to others again and
+    // with its own speed and modes, for whatever uses it next.
     ~UnixLine() override
     {
+        ioctl(fd_, TIOCNXCL);
+        tcsetattr(fd_, TCSANOW, &original_);
         flock(fd_, LOCK_UN);
         close(fd_);
     }
@@ -118,6 +123,7 @@ private:
 
     int fd_;
     std::string port_;
+    termios original_;
 };
 
 }  // namespace
@@ -146,6 +152,12 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
         case ENODEV:
             fail(status, LineError::NoSuchPort, path, "no device behind this port");
             break;
+        case EMFILE:
+        case ENFILE:
+            fail(status, LineError::OutOfResources, path,
+                 "not opened: too many open files (" + systemText(number) + "); serve fewer ports at once "
+                 "(--jobs) or raise the limit (ulimit -n)");
+            break;
         default:
             fail(status, LineError::Io, path, "cannot open: " + systemText(number));
             break;
@@ -165,13 +177,14 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
         fail(status, LineError::Busy, path, "busy: another program holds it");
         return nullptr;
     }
-    termios tio;
-    if (tcgetattr(fd, &tio) != 0) {
+    termios original;
+    if (tcgetattr(fd, &original) != 0) {
         int number = errno;
         close(fd);
         fail(status, LineError::NotASerialPort, path, "not a serial port: " + systemText(number));
         return nullptr;
     }
+    termios tio = original;
     cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -181,11 +194,12 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
     cfsetospeed(&tio, B19200);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
         int number = errno;
+        tcsetattr(fd, TCSANOW, &original);
         close(fd);
         fail(status, LineError::Io, path, "cannot set 19200 8N1: " + systemText(number));
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);
     status = LineStatus();
-    return std::unique_ptr<SerialLine>(new UnixLine(fd, path));
+    return std::unique_ptr<SerialLine>(new UnixLine(fd, path, original));
 }
