@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/exchange.h"
+#include "cli/drive.h"
 #include "serial/line.h"
 
 // Exit codes of the program. Several ports: the highest of all is returned.

@@ -19,9 +19,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/batch.h"
+#include "cli/drive.h"
 #include "cli/profile.h"
 #include "cli/trace.h"
-#include "protocol/exchange.h"
 #include "protocol/usb_ids.h"
 #include "serial/host.h"
 #include "serial/line.h"
@@ -34,12 +34,12 @@ namespace {
 constexpr int DefaultTimeoutMs = 1000;
 constexpr int MaxTimeoutMs = 600000;
 constexpr char TarvikUsbDescription[] = "Tarvik-USB reader";
-// How often a wait on a port looks at the stop flag.
-constexpr int StopCheckMs = 20;
 
-// The first stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGPIPE) caught: ports not
-// yet written are abandoned, the ones written are finished.
+// The first stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGPIPE) caught, and the
+// flag it raises: ports not yet written are abandoned, the ones written are
+// finished.
 std::atomic<int> stopSignal(0);
+std::atomic<bool> stopping(false);
 // Set when a record could not be written: no new port is started.
 std::atomic<bool> recordFailed(false);
 
@@ -260,53 +260,6 @@ std::string reportText(const Context &context, const PortJob &job)
     return line + "\n";
 }
 
-// A line that gives up a wait or a write as soon as a stop signal came, so
-// long as nothing but a read has gone out on it: what was written is always
-// finished (acknowledgement, read-back) and recorded.
-class StoppableLine : public SerialLine {
-public:
-    StoppableLine(std::unique_ptr<SerialLine> line, ReaderType kind) : line_(std::move(line)), kind_(kind) {}
-    bool write(const unsigned char *bytes, std::size_t count, LineStatus &status) override
-    {
-        if (!wrote_ && stopping()) {
-            abandon(status);
-            return false;
-        }
-        if (count != ReadCommandLength || std::memcmp(bytes, readCommand(kind_), count) != 0)
-            wrote_ = true;
-        return line_->write(bytes, count, status);
-    }
-    long read(unsigned char *buffer, std::size_t capacity, int timeoutMs, LineStatus &status) override
-    {
-        for (;;) {
-            if (!wrote_ && stopping()) {
-                abandon(status);
-                return -1;
-            }
-            int slice = std::min(timeoutMs, StopCheckMs);
-            long got = line_->read(buffer, capacity, slice, status);
-            timeoutMs -= slice;
-            if (got != 0 || timeoutMs <= 0)
-                return got;
-        }
-    }
-    void discardInput() override { line_->discardInput(); }
-    bool abandoned() const { return abandoned_; }
-
-private:
-    static bool stopping() { return stopSignal != 0 || recordFailed; }
-    void abandon(LineStatus &status)
-    {
-        abandoned_ = true;
-        status.error = LineError::Io;
-        status.message = "stopped before anything was written";
-    }
-    std::unique_ptr<SerialLine> line_;
-    ReaderType kind_;
-    bool wrote_ = false;
-    bool abandoned_ = false;
-};
-
 // A name shared by the log lines of one run.
 std::string newRunId()
 {
@@ -336,25 +289,22 @@ void runJob(Context &context, PortJob &job)
         return;
     }
     LineStatus status;
-    std::unique_ptr<SerialLine> opened = openSerialLine(job.port, status);
-    if (!opened) {
+    std::unique_ptr<SerialLine> line = openSerialLine(job.port, status);
+    if (!line) {
         job.report.status = ReaderStatus::NoReader;
         job.report.error = status.message;
         job.openError = status.error;
         return;
     }
     if (context.tracing)
-        opened.reset(new TracingLine(std::move(opened), context.trace, job.port));
-    StoppableLine line(std::move(opened), context.kind);
+        line.reset(new TracingLine(std::move(line), context.trace, job.port));
     switch (o.command) {
-    case Command::Apply: job.report = applyProfile(line, context.profile, o.timeoutMs, o.dryRun); break;
-    case Command::Verify: job.report = verifyProfile(line, context.profile, o.timeoutMs); break;
-    default: job.report = readReader(line, context.kind, o.timeoutMs); break;
+    case Command::Apply: job.report = applyProfile(*line, context.profile, o.timeoutMs, o.dryRun, &stopping); break;
+    case Command::Verify: job.report = verifyProfile(*line, context.profile, o.timeoutMs, &stopping); break;
+    default: job.report = readReader(*line, context.kind, o.timeoutMs, &stopping); break;
     }
-    if (line.abandoned() && !job.report.wrote) {
-        job.report.status = ReaderStatus::Skipped;
+    if (job.report.status == ReaderStatus::Skipped)
         job.report.error = skipReason();
-    }
 }
 
 // Runs one port; nothing it calls may end the run for the others.
@@ -731,7 +681,7 @@ int main(int argc, char **argv)
     context.runId = newRunId();
 
     raiseOpenFileLimit();
-    catchStopSignals(&stopSignal, "velmora-cli: stopped at once by a second signal: a reader being written may "
+    catchStopSignals(&stopSignal, &stopping, "velmora-cli: stopped at once by a second signal: a reader being written may "
                                   "be left without its record\n");
     return runReaders(context);
 }

@@ -23,10 +23,11 @@ std::string portIdentity(const std::string &port);
 std::string hostName();
 
 // Interrupts, terminal hang-ups, termination requests and a closed output
-// pipe set `*stopSignal` to the signal's number (the first one wins). A
+// pipe set `*stopSignal` to the signal's number (the first one wins) and
+// `*stop` to true. A
 // second interrupt, hang-up or termination request ends the process at once
 // with 128 + its number, after `lastWords` on standard error.
-void catchStopSignals(std::atomic<int> *stopSignal, const char *lastWords);
+void catchStopSignals(std::atomic<int> *stopSignal, std::atomic<bool> *stop, const char *lastWords);
 
 enum class PathKind { Missing, Regular, Other };
 // What `path` names, without following a final link (a link is Other).

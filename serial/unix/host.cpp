@@ -15,12 +15,15 @@
 namespace {
 
 std::atomic<int> *stopFlag = nullptr;
+std::atomic<bool> *stopRaised = nullptr;
 const char *farewell = "";
 
 extern "C" void onStopSignal(int number)
 {
     int expected = 0;
-    if (stopFlag->compare_exchange_strong(expected, number) || number == SIGPIPE)
+    bool first = stopFlag->compare_exchange_strong(expected, number);
+    *stopRaised = true;
+    if (first || number == SIGPIPE)
         return;
     // Asked twice: the user means it.
     ssize_t ignored = ::write(STDERR_FILENO, farewell, std::strlen(farewell));
@@ -98,9 +101,10 @@ std::string hostName()
     return name;
 }
 
-void catchStopSignals(std::atomic<int> *stopSignal, const char *lastWords)
+void catchStopSignals(std::atomic<int> *stopSignal, std::atomic<bool> *stop, const char *lastWords)
 {
     stopFlag = stopSignal;
+    stopRaised = stop;
     farewell = lastWords;
     struct sigaction action = {};
     action.sa_handler = onStopSignal;

@@ -13,6 +13,7 @@
 namespace {
 
 std::atomic<int> *stopFlag = nullptr;
+std::atomic<bool> *stopRaised = nullptr;
 const char *farewell = "";
 
 extern "C" void onStopSignal(int number)
@@ -20,7 +21,9 @@ extern "C" void onStopSignal(int number)
     // The C runtime resets a handler once it has run.
     std::signal(number, onStopSignal);
     int expected = 0;
-    if (stopFlag->compare_exchange_strong(expected, number))
+    bool first = stopFlag->compare_exchange_strong(expected, number);
+    *stopRaised = true;
+    if (first)
         return;
     _write(2, farewell, static_cast<unsigned>(std::strlen(farewell)));
     _exit(128 + number);
@@ -102,9 +105,10 @@ std::string hostName()
     return name ? name : "";
 }
 
-void catchStopSignals(std::atomic<int> *stopSignal, const char *lastWords)
+void catchStopSignals(std::atomic<int> *stopSignal, std::atomic<bool> *stop, const char *lastWords)
 {
     stopFlag = stopSignal;
+    stopRaised = stop;
     farewell = lastWords;
     for (int number : {SIGINT, SIGTERM, SIGBREAK})
         std::signal(number, onStopSignal);
