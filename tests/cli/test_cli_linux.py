@@ -15,17 +15,35 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tools", "reader-sim"))
-from reader_sim import ReaderSim  # noqa: E402
+from reader_sim import LNX_FIELDS, ReaderSim  # noqa: E402
 
 CLI = os.environ.get("VELMORA_CLI", os.path.join(ROOT, "build", "native-check", "velmora-cli"))
 
-# The names of the wire letters, written out here as the test's own oracle.
-LNX_NAMES = [
-    ("interface", 0, 3, {"TMX": "touch_memory", "W26": "wiegand26", "W44": "wiegand44"}),
-    ("indication", 3, 1, {"1": "direct", "0": "inverse"}),
-    ("standby", 4, 1, {"D": "dynamic", "S": "static", "A": "off"}),
-    ("touch_poll", 5, 1, {"O": "on", "F": "off"}),
-]
+
+
+def settings_from_help(kind):
+    """The program's own settings table, as --help lists it: [(key, [names])]."""
+    text = subprocess.run([CLI, "--help"], capture_output=True, text=True, check=True).stdout
+    lines = text.split("\n  %s (" % kind, 1)[1].split("\n")[1:]
+    table = []
+    for line in lines:
+        if not line.startswith("    "):
+            break
+        key, names = line.split()
+        table.append((key, names.split("|")))
+    return table
+
+
+# The program's names beside the simulator's wire letters, field by field:
+# each table is kept once, and this fails if the two drift apart.
+def wire_names(fields, table):
+    assert len(fields) == len(table), table
+    return [(key, sum(len(f[0]) for f in fields[:i]), len(letters[0]),
+             dict(zip((l.decode() for l in letters), names)))
+            for i, (letters, (key, names)) in enumerate(zip(fields, table))]
+
+
+LNX_NAMES = wire_names(LNX_FIELDS, settings_from_help("lnx"))
 
 
 def lnx_names(letters):
