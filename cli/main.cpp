@@ -379,8 +379,8 @@ void saveRead(Context &context, const std::vector<PortJob> &jobs, int &code)
     if (source == nullptr) {
         emit(stderr, "velmora-cli: " + o.savePath + ": not saved: no reader was read\n");
     } else if (!others.empty()) {
-        emit(stderr, "velmora-cli: " + o.savePath + ": not saved: " + others + " hold settings other than " +
-                         escapedText(source->port) + "'s\n");
+        emit(stderr, "velmora-cli: " + o.savePath + ": not saved: the readers read differ (" + others +
+                         " from " + escapedText(source->port) + "): save one reader's settings at a time\n");
         code = std::max(code, static_cast<int>(ExitUsage));
     } else if (!saveProfile(o.savePath, source->report.before, error)) {
         emit(stderr, "velmora-cli: " + error + "\n");
@@ -615,6 +615,14 @@ int main(int argc, char **argv)
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ExtrasError &) {
+        // Named in the order given, with the command that does not take them.
+        std::string extras;
+        for (const std::string &word : app.remaining(true))
+            extras += (extras.empty() ? "" : " ") + word;
+        CLI::App *command = app.get_subcommands().empty() ? &app : app.get_subcommands().front();
+        return usage(std::string(command == &app ? "" : command->get_name() + " ") + "does not take " + extras +
+                     " (see velmora-cli " + (command == &app ? "" : command->get_name() + " ") + "--help)");
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0)
             return app.exit(e);

@@ -1,5 +1,6 @@
 // The console tool's system services on Linux and other POSIX systems.
 #include "serial/host.h"
+#include "serial/unix/portlist.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -85,7 +86,7 @@ long openFileBudget()
 
 std::string portIdentity(const std::string &port)
 {
-    std::string identity = port.find('/') == std::string::npos ? "/dev/" + port : port;
+    std::string identity = devicePath(port);
     if (char *resolved = realpath(identity.c_str(), nullptr)) {
         identity = resolved;
         std::free(resolved);

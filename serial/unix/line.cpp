@@ -1,6 +1,7 @@
 // The serial line on Linux (and other termios systems): raw 19200 8N1,
 // exclusive, with poll for the time-outs.
 #include "serial/line.h"
+#include "serial/unix/portlist.h"
 
 #include <cerrno>
 #include <cstring>
@@ -130,7 +131,7 @@ private:
 
 std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &status)
 {
-    std::string path = port.find('/') == std::string::npos ? "/dev/" + port : port;
+    std::string path = devicePath(port);
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int number = errno;

@@ -102,6 +102,12 @@ class CliTest(unittest.TestCase):
         run = self.run_cli("verify", self.path("saved.json"), "--port", pty)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn("verified", run.stdout)
+        # Readers holding different settings: which one's would be a guess.
+        other = self.sim.add_port("L2", "lnx", settings="TMX1DO")
+        run = self.run_cli("read", "--kind", "lnx", "--port", pty, "--port", other, "--save", self.path("two.json"))
+        self.assertEqual(run.returncode, 2, run.stderr)
+        self.assertIn("not saved: the readers read differ (%s from %s)" % (other, pty), run.stderr)
+        self.assertFalse(os.path.exists(self.path("two.json")))
 
     def test_apply_to_several_readers_at_once_reads_writes_and_reads_back(self):
         names = ["L%d" % i for i in range(4)]
@@ -261,6 +267,7 @@ class CliTest(unittest.TestCase):
             (["read", "--kind", "lnx", "--port", pty, "--save", self.path("log-link")], "not a regular file"),
             (["read", "--kind", "lnx", "--port", ""], "needs a name"),
             (["read", "--kind", "lnx", "--port", pty, "--timeout", "abc"], "milliseconds"),
+            (["read", "--kind", "lnx", "--port", pty, "--set", "x=y"], "read does not take --set x=y"),
             (["apply", self.profile("W261SF"), "--port", pty, "--set", "colour=red"], "unknown setting \"colour\""),
             (["apply", self.profile("W261SF"), "--port", pty, "--set", "standby=sometimes"], "standby is one of"),
             (["apply", self.profile("W261SF"), "--port", pty, "--trace", "/nonexistent/dir/trace"], "trace file"),
