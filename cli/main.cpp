@@ -21,6 +21,7 @@
 #include "cli/batch.h"
 #include "cli/drive.h"
 #include "cli/profile.h"
+#include "cli/sha256.h"
 #include "cli/trace.h"
 #include "protocol/usb_ids.h"
 #include "serial/host.h"
@@ -175,6 +176,7 @@ struct Context {
     bool tracing = false;
     AppendFile log;
     std::string runId;
+    std::string profileSha256;
     std::string host;
     std::mutex outputLock;
     std::vector<std::string> lostRecords;  // under outputLock
@@ -223,8 +225,10 @@ void logJob(Context &context, const PortJob &job)
     line["version"] = VELMORA_VERSION_TEXT;
     line["host"] = context.host;
     line["command"] = commandName(o.command);
-    if (!o.profilePath.empty())
+    if (!o.profilePath.empty()) {
         putName(line, "profile", o.profilePath);
+        line["profile_sha256"] = context.profileSha256;
+    }
     line["dry_run"] = o.dryRun;
     json record = recordJson(context, job);
     for (auto &field : record.items())
@@ -645,8 +649,10 @@ int main(int argc, char **argv)
         readerKindFromName(o.kindName, context.kind);
     } else {
         std::string error;
-        if (!loadProfile(o.profilePath, context.profile, error))
+        std::string text;
+        if (!loadProfile(o.profilePath, context.profile, error, &text))
             return usage(error);
+        context.profileSha256 = sha256Hex(text);
         for (const std::string &assignment : o.overrides)
             if (!applyOverride(assignment, context.profile, error))
                 return usage(error);

@@ -44,7 +44,7 @@ bool parseProfile(const std::string &text, SettingsValues &profile, std::string 
     return true;
 }
 
-bool loadProfile(const std::string &path, SettingsValues &profile, std::string &error)
+bool loadProfile(const std::string &path, SettingsValues &profile, std::string &error, std::string *fileText)
 {
     std::FILE *in = std::fopen(path.c_str(), "rb");
     if (in == nullptr) {
@@ -64,6 +64,8 @@ bool loadProfile(const std::string &path, SettingsValues &profile, std::string &
         error = path + ": " + error;
         return false;
     }
+    if (fileText != nullptr)
+        *fileText = text;
     return true;
 }
 

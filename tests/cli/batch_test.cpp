@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "cli/batch.h"
+#include "cli/sha256.h"
 #include "cli/trace.h"
 #include "serial/host.h"
 
@@ -87,6 +88,15 @@ TEST(Batch, SummaryCountsEachStatusInOrderOfFirstAppearance)
                                  job(ReaderStatus::Verified), job(ReaderStatus::Unchanged),
                                  job(ReaderStatus::WrongReader, true)};
     EXPECT_EQ(summaryLine(jobs), "2 verified, 2 no reader, 1 unchanged");
+}
+
+TEST(Sha256, KnownDigests)
+{
+    EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Padding that spills into a second block.
+    EXPECT_EQ(sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 TEST(Trace, EscapedTextKeepsUtf8AndShowsEveryOtherByte)

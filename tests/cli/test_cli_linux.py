@@ -3,6 +3,7 @@ readers on pseudo-terminals (tools/reader-sim, in-process).
 
 VELMORA_CLI names the program (build/<preset>/velmora-cli by default)."""
 import fcntl
+import hashlib
 import json
 import os
 import signal
@@ -127,9 +128,13 @@ class CliTest(unittest.TestCase):
         with open(self.path("site.log")) as f:
             lines = [json.loads(line) for line in f]
         self.assertEqual(sorted(line["port"] for line in lines), sorted(ptys))
+        with open(args[1], "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
         for line in lines:
             self.assertEqual(line["status"], "verified")
             self.assertTrue(line["time"] and line["host"] is not None)
+            self.assertEqual((line["command"], line["profile"], line["profile_sha256"], line["run"]),
+                             ("apply", args[1], digest, lines[0]["run"]))
 
         # A second run finds every reader holding the profile and writes nothing;
         # the log grows by its lines and keeps the earlier ones.
