@@ -76,6 +76,43 @@ bool quietlyEmpty(const PortJob &job)
     return job.report.status == ReaderStatus::WrongReader && job.report.firmware.empty();
 }
 
+bool isTarvikUsb(const PortInfo &info)
+{
+    return info.vendorId == TarvikUsbVendorId && info.productId == TarvikUsbProductId;
+}
+
+std::vector<PortJob> planAll(ReaderType kind, const std::vector<PortInfo> &system)
+{
+    std::vector<PortJob> jobs;
+    for (const PortInfo &info : system) {
+        bool usb = isTarvikUsb(info);
+        if (kind == ReaderType::Usb ? !usb : usb)
+            continue;
+        PortJob job;
+        job.port = info.name;
+        job.serialNumber = info.serialNumber;
+        job.probed = kind == ReaderType::Lnx;
+        jobs.push_back(job);
+    }
+    return jobs;
+}
+
+std::vector<PortJob> planNamed(const std::vector<std::string> &names, const std::vector<PortInfo> &system,
+                               const std::function<std::string(const std::string &)> &identity)
+{
+    std::vector<PortJob> jobs;
+    for (const std::string &name : names) {
+        PortJob job;
+        job.port = name;
+        std::string device = identity(name);
+        for (const PortInfo &info : system)
+            if (identity(info.name) == device)
+                job.serialNumber = info.serialNumber;
+        jobs.push_back(job);
+    }
+    return jobs;
+}
+
 std::vector<std::string> dropRepeatedPorts(std::vector<PortJob> &jobs,
                                            const std::function<std::string(const std::string &)> &identity)
 {

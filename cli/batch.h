@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/drive.h"
+#include "protocol/usb_ids.h"
 #include "serial/line.h"
 
 // Exit codes of the program. Several ports: the highest of all is returned.
@@ -50,6 +51,16 @@ int jobExitCode(const PortJob &job);
 // another program, no descriptor left) may hold a reader: it is reported
 // like a named port.
 bool quietlyEmpty(const PortJob &job);
+
+// The port is the Tarvik-USB reader's, by its USB ids.
+bool isTarvikUsb(const PortInfo &info);
+// --all: the Tarvik-USB reader is found by its USB ids; Tarvik-LNA_LNB
+// readers by asking every other port (`probed`), never the Usb reader's.
+std::vector<PortJob> planAll(ReaderType kind, const std::vector<PortInfo> &system);
+// --port: the ports as named, each with the USB serial number of the system
+// port that is the same device (through /dev/serial/by-id links too).
+std::vector<PortJob> planNamed(const std::vector<std::string> &names, const std::vector<PortInfo> &system,
+                               const std::function<std::string(const std::string &)> &identity);
 
 // Keeps the first of the jobs whose ports `identity` maps to one device;
 // returns a note for each job dropped.

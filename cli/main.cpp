@@ -73,11 +73,6 @@ struct Options {
     bool json = false;
 };
 
-bool isTarvikUsb(const PortInfo &info)
-{
-    return info.vendorId == TarvikUsbVendorId && info.productId == TarvikUsbProductId;
-}
-
 std::string hex4(int id)
 {
     char text[8];
@@ -335,33 +330,9 @@ void serveJob(Context &context, PortJob &job)
 std::vector<PortJob> planJobs(const Context &context)
 {
     const Options &o = context.options;
-    std::vector<PortJob> jobs;
-    if (o.all) {
-        for (const PortInfo &info : systemPorts()) {
-            bool usb = isTarvikUsb(info);
-            // The Usb reader is found by its ids; Lnx readers by asking,
-            // except on the port that is the Usb reader.
-            if (context.kind == ReaderType::Usb ? !usb : usb)
-                continue;
-            PortJob job;
-            job.port = info.name;
-            job.serialNumber = info.serialNumber;
-            job.probed = context.kind == ReaderType::Lnx;
-            jobs.push_back(job);
-        }
-        return jobs;
-    }
-    std::vector<PortInfo> known = o.ports.empty() ? std::vector<PortInfo>() : listSerialPorts();
-    for (const std::string &port : o.ports) {
-        PortJob job;
-        job.port = port;
-        std::string identity = portIdentity(port);
-        for (const PortInfo &info : known)
-            if (portIdentity(info.name) == identity)
-                job.serialNumber = info.serialNumber;
-        jobs.push_back(job);
-    }
-    return jobs;
+    if (o.all)
+        return planAll(context.kind, systemPorts());
+    return planNamed(o.ports, listSerialPorts(), portIdentity);
 }
 
 // The settings of the first reader read, saved as a profile when every

@@ -66,6 +66,36 @@ TEST(Batch, ExitCodeOfARun)
         EXPECT_NE(exitCodeHelp().find("  " + std::to_string(code) + " "), std::string::npos) << code;
 }
 
+TEST(Batch, PortsPlannedForEachKind)
+{
+    PortInfo plain, usbReader, otherUsb;
+    plain.name = "/dev/ttyS0";
+    usbReader.name = "/dev/ttyACM0";
+    usbReader.vendorId = TarvikUsbVendorId;
+    usbReader.productId = TarvikUsbProductId;
+    usbReader.serialNumber = "T-0042";
+    otherUsb.name = "/dev/ttyUSB0";
+    otherUsb.vendorId = 0x0403;
+    otherUsb.productId = TarvikUsbProductId;
+    const std::vector<PortInfo> system = {plain, usbReader, otherUsb};
+    auto ports = [](const std::vector<PortJob> &jobs) {
+        std::string names;
+        for (const PortJob &j : jobs)
+            names += j.port + (j.probed ? "?" : "") + (j.serialNumber.empty() ? "" : "#" + j.serialNumber) + " ";
+        return names;
+    };
+    // The Lnx read never goes to the port that is the Usb reader.
+    EXPECT_EQ(ports(planAll(ReaderType::Lnx, system)), "/dev/ttyS0? /dev/ttyUSB0? ");
+    EXPECT_EQ(ports(planAll(ReaderType::Usb, system)), "/dev/ttyACM0#T-0042 ");
+    // A named port finds its serial number through any name of the device.
+    auto identity = [](const std::string &port) {
+        return port == "/dev/serial/by-id/usb-Tarvik_USB_T-0042-if00" || port == "ttyACM0" ? "/dev/ttyACM0" : port;
+    };
+    EXPECT_EQ(ports(planNamed({"/dev/serial/by-id/usb-Tarvik_USB_T-0042-if00", "ttyACM0", "/dev/ttyS0"}, system,
+                              identity)),
+              "/dev/serial/by-id/usb-Tarvik_USB_T-0042-if00#T-0042 ttyACM0#T-0042 /dev/ttyS0 ");
+}
+
 TEST(Batch, APortNamedAgainIsAskedOnceAndSaysSo)
 {
     std::vector<PortJob> jobs;
