@@ -6,6 +6,7 @@ import fcntl
 import hashlib
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -240,6 +241,21 @@ class CliTest(unittest.TestCase):
             self.assertEqual(run.returncode, 6, name + ": " + run.stderr)
             self.assertEqual(self.results(run)[pty]["status"], "link_lost")
             self.assertIn("run verify", run.stderr)
+
+    def test_the_manual_and_readme_give_every_exit_code_and_status(self):
+        help_text = subprocess.run([CLI, "--help"], capture_output=True, text=True, check=True).stdout
+        codes = re.findall(r"^  (\d+) ", help_text.split("Exit status", 1)[1], re.M)
+        self.assertIn("143", codes)
+        with open(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")) as f:
+            manual = f.read().split(".SH EXIT STATUS", 1)[1].split(".SH ", 1)[0]
+        with open(os.path.join(ROOT, "README.md")) as f:
+            readme = f.read()
+        for code in codes:
+            self.assertRegex(manual, r"(?m)^\.TP\n\.BR? .*\b%s\b" % code)
+            self.assertRegex(readme, r"\| ([\d, ]+, )?%s[ ,]" % code)
+        for status in ["read", "unchanged", "verified", "mismatch", "no_reader", "wrong_reader", "refused",
+                       "link_lost", "port_error", "skipped"]:
+            self.assertIn("`%s`" % status, readme)
 
     def test_an_invalid_profile_sends_nothing(self):
         pty = self.sim.add_port("L", "lnx")
