@@ -74,7 +74,10 @@ long openFileBudget()
 {
     constexpr long Reserve = 8;
     rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    // Counting is only worth it where the limit is near: a limit this high
+    // is more than any site has ports.
+    constexpr rlim_t Plenty = 65536;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > Plenty)
         return LONG_MAX;
     long open = 0;
     long limitCount = static_cast<long>(limit.rlim_cur);

@@ -117,6 +117,16 @@ class CliTest(unittest.TestCase):
         args = ["apply", self.profile("W261SF"), "--json", "--log", self.path("site.log")]
         for pty in ptys:
             args += ["--port", pty]
+        # A dry run records what it would write, and writes nothing.
+        run = self.run_cli(*(args[:2] + ["--dry-run", "--json", "--log", self.path("dry.log"), "--port", ptys[0]]))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(self.path("dry.log")) as f:
+            [dry] = [json.loads(line) for line in f]
+        for record in (self.results(run)[ptys[0]], dry):
+            self.assertEqual((record["status"], record["would_write"]), ("read", lnx_names("W261SF")))
+        self.assertTrue(dry["dry_run"])
+        self.assertEqual(self.sim.commands("L0"), [b"AT+READS_LNX"])
+        self.sim.clear_received("L0")
         run = self.run_cli(*args)
         self.assertEqual(run.returncode, 0, run.stderr)
         results = self.results(run)
