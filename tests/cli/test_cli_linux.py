@@ -163,13 +163,13 @@ class CliTest(unittest.TestCase):
         ptys = {name: self.sim.add_port(name, "lnx", settings="TMX1DO") for name in ("L1", "L2")}
         silent = self.sim.add_port("S", "silent")
         run = self.run_cli("apply", self.profile("W441AF"), "--port", ptys["L1"], "--port", ptys["L2"],
-                           "--port", silent, "--trace", self.path("trace.txt"), "--timeout", "300")
+                           "--port", silent, "--trace", self.path("trace.txt"), "--timeout", "1000")
         self.assertEqual(run.returncode, 3, run.stderr)
         traced = {}
         with open(self.path("trace.txt")) as f:
             notes = [line for line in f if line.startswith("# ")]
             f.seek(0)
-            self.assertIn("--timeout 300", notes[0])
+            self.assertIn("--timeout 1000", notes[0])
             self.assertEqual(sorted(note.split(": ")[1].strip() for note in notes[2:]),
                              ["no_reader", "verified", "verified"])
             for line in f:
