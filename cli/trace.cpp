@@ -6,18 +6,14 @@
 #include <cstring>
 #include <ctime>
 
+#include "serial/host.h"
+
 std::string utcTimestamp()
 {
     using namespace std::chrono;
     auto now = system_clock::now();
-    std::time_t seconds = system_clock::to_time_t(now);
     long millis = static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-    std::tm tm;
-#ifdef _WIN32
-    gmtime_s(&tm, &seconds);
-#else
-    gmtime_r(&seconds, &tm);
-#endif
+    std::tm tm = utcCalendar(system_clock::to_time_t(now));
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis);

@@ -6,6 +6,7 @@
 #define VELMORA_SERIAL_HOST_H
 
 #include <atomic>
+#include <ctime>
 #include <string>
 
 // Lifts the soft limit of open files to the hard one: each port served at
@@ -18,6 +19,9 @@ long openFileBudget();
 // One name for one device: "ttyUSB0" and "/dev/ttyUSB0" (or a link to it)
 // are the same port, as are "com3" and "COM3".
 std::string portIdentity(const std::string &port);
+
+// The calendar time of `seconds` in UTC.
+std::tm utcCalendar(std::time_t seconds);
 
 // The name of this computer, empty when unknown.
 std::string hostName();

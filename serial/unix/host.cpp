@@ -97,6 +97,13 @@ std::string portIdentity(const std::string &port)
     return identity;
 }
 
+std::tm utcCalendar(std::time_t seconds)
+{
+    std::tm tm = {};
+    gmtime_r(&seconds, &tm);
+    return tm;
+}
+
 std::string hostName()
 {
     char name[HOST_NAME_MAX + 1] = {};

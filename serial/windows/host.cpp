@@ -99,6 +99,13 @@ std::string portIdentity(const std::string &port)
     return identity;
 }
 
+std::tm utcCalendar(std::time_t seconds)
+{
+    std::tm tm = {};
+    gmtime_s(&tm, &seconds);
+    return tm;
+}
+
 std::string hostName()
 {
     const char *name = std::getenv("COMPUTERNAME");
