@@ -454,10 +454,11 @@ int runReaders(Context &context)
         context.lostRecords.push_back(o.tracePath + ": the trace is incomplete: " + context.trace.failure());
     for (const std::string &lost : context.lostRecords)
         emit(stderr, "velmora-cli: " + lost + "\n");
-    if (!context.lostRecords.empty()) {
-        end.recordLost = true;
-        code = std::max(code, runExitCode(jobs, end));
-    }
+    // Again: a record may have been lost, or a signal come (a closed pipe),
+    // while the results were written.
+    end.stopSignal = stopSignal;
+    end.recordLost = !context.lostRecords.empty();
+    code = std::max(code, runExitCode(jobs, end));
     if (int number = stopSignal.load())
         emit(stderr, "velmora-cli: stopped by " + std::string(number == SIGINT ? "Ctrl-C" : "signal " + std::to_string(number)) +
                          ": the ports written were finished" + (context.log.isOpen() ? " and logged" : "") +
