@@ -3,48 +3,59 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <cstring>
 #include <mutex>
+#include <random>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "cli/batch.h"
 #include "cli/drive.h"
 #include "cli/profile.h"
+#include "cli/sha256.h"
 #include "cli/trace.h"
 #include "protocol/usb_ids.h"
+#include "serial/host.h"
 #include "serial/line.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include "velmora_version.h"
 
 using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr int ExitOk = 0;
-constexpr int ExitUsage = 2;
-constexpr int ExitNoReader = 3;
-constexpr int ExitWrongReader = 4;
 constexpr int DefaultTimeoutMs = 1000;
+constexpr int MaxTimeoutMs = 600000;
 constexpr char TarvikUsbDescription[] = "Tarvik-USB reader";
 
-// Set by Ctrl-C: the ports in progress finish, the rest are skipped.
-std::atomic<bool> interrupted(false);
-
-extern "C" void onInterrupt(int)
-{
-    interrupted = true;
-    // A second Ctrl-C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
-}
+// The first stop signal (Ctrl-C, SIGTERM, SIGHUP, SIGPIPE) caught, and the
+// flag it raises: ports not yet written are abandoned, the ones written are
+// finished.
+std::atomic<int> stopSignal(0);
+std::atomic<bool> stopping(false);
+// Set when a record could not be written: no new port is started.
+std::atomic<bool> recordFailed(false);
 
 enum class Command { Ports, Read, Apply, Verify };
+
+const char *commandName(Command command)
+{
+    switch (command) {
+    case Command::Ports: return "ports";
+    case Command::Read: return "read";
+    case Command::Apply: return "apply";
+    case Command::Verify: return "verify";
+    }
+    return "?";
+}
 
 struct Options {
     Command command = Command::Read;
@@ -62,37 +73,16 @@ struct Options {
     bool json = false;
 };
 
-struct PortJob {
-    std::string port;
-    std::string serialNumber;
-    bool probed = false;  // found by --all probing rather than named
-    LineError openError = LineError::None;  // why the port did not open
-    ReaderReport report;
-};
-
-// One name for one device: "ttyUSB0" and "/dev/ttyUSB0" (or a link to it)
-// are the same port, as are "com3" and "COM3". Two jobs on one port would
-// only find each other holding it.
-std::string portIdentity(const std::string &port)
+std::string hex4(int id)
 {
-    std::string identity = port;
-#ifdef _WIN32
-    for (char &c : identity)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-#else
-    if (identity.find('/') == std::string::npos)
-        identity = "/dev/" + identity;
-    if (char *resolved = realpath(identity.c_str(), nullptr)) {
-        identity = resolved;
-        std::free(resolved);
-    }
-#endif
-    return identity;
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(id) & 0xFFFFu);
+    return text;
 }
 
-bool isTarvikUsb(const PortInfo &info)
+std::string usbIdsText()
 {
-    return info.tarvikUsb;
+    return hex4(TarvikUsbVendorId) + ":" + hex4(TarvikUsbProductId);
 }
 
 // The ports the system has. VELMORA_PORTS (names separated by commas)
@@ -120,11 +110,35 @@ std::vector<PortInfo> systemPorts()
     return ports;
 }
 
-std::string hex4(int id)
+bool validUtf8(const std::string &text)
 {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(id) & 0xFFFFu);
-    return text;
+    try {
+        (void)json(text).dump();
+        return true;
+    } catch (const json::exception &) {
+        return false;
+    }
+}
+
+// JSON strings are UTF-8: a name that is not keeps its bytes in hex beside
+// the readable form (where bytes that are not UTF-8 show as U+FFFD).
+void putName(json &record, const char *key, const std::string &name)
+{
+    record[key] = name;
+    if (!validUtf8(name)) {
+        static const char hex[] = "0123456789abcdef";
+        std::string bytes;
+        for (unsigned char c : name) {
+            bytes += hex[c >> 4];
+            bytes += hex[c & 15];
+        }
+        record[std::string(key) + "_hex"] = bytes;
+    }
+}
+
+std::string dumpJson(const json &document, int indent)
+{
+    return document.dump(indent, ' ', false, json::error_handler_t::replace);
 }
 
 json settingsJson(const SettingsValues &settings)
@@ -149,83 +163,133 @@ std::string settingsText(const SettingsValues &settings)
     return text;
 }
 
-json recordJson(const PortJob &job)
-{
-    const ReaderReport &r = job.report;
-    json record;
-    record["port"] = job.port;
-    record["kind"] = readerKindName(r.kind);
-    record["firmware"] = r.firmware.empty() ? json(nullptr) : json(r.firmware);
-    record["status"] = readerStatusName(r.status);
-    record["before"] = r.hasBefore ? settingsJson(r.before) : json(nullptr);
-    record["after"] = r.hasAfter ? settingsJson(r.after) : json(nullptr);
-    record["error"] = r.error.empty() ? json(nullptr) : json(r.error);
-    if (!job.serialNumber.empty())
-        record["serial"] = job.serialNumber;
-    return record;
-}
-
-std::string hostName()
-{
-#ifdef _WIN32
-    const char *name = std::getenv("COMPUTERNAME");
-    return name ? name : "";
-#else
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0)
-        return "";
-    return name;
-#endif
-}
-
-// --log: one JSON line per reader, appended; earlier lines are never touched.
-class ProvisioningLog {
-public:
-    ~ProvisioningLog()
-    {
-        if (file_)
-            std::fclose(file_);
-    }
-    bool open(const std::string &path)
-    {
-        file_ = std::fopen(path.c_str(), "ab");
-        return file_ != nullptr;
-    }
-    bool isOpen() const { return file_ != nullptr; }
-    void append(const PortJob &job)
-    {
-        json line = recordJson(job);
-        line["time"] = utcTimestamp();
-        line["host"] = hostName();
-        line["serial"] = job.serialNumber.empty() ? json(nullptr) : json(job.serialNumber);
-        std::string text = line.dump() + "\n";
-        std::lock_guard<std::mutex> hold(lock_);
-        std::fwrite(text.data(), 1, text.size(), file_);
-        std::fflush(file_);
-    }
-
-private:
-    std::mutex lock_;
-    std::FILE *file_ = nullptr;
-};
-
 struct Context {
     Options options;
     ReaderType kind = ReaderType::Lnx;
     SettingsValues profile;
     TraceFile trace;
     bool tracing = false;
-    ProvisioningLog log;
+    AppendFile log;
+    std::string runId;
+    std::string profileSha256;
+    std::string host;
     std::mutex outputLock;
+    std::vector<std::string> lostRecords;  // under outputLock
 };
+
+bool wouldWrite(const Context &context, const PortJob &job)
+{
+    return context.options.command == Command::Apply && context.options.dryRun &&
+           job.report.status == ReaderStatus::Read;
+}
+
+json recordJson(const Context &context, const PortJob &job)
+{
+    const ReaderReport &r = job.report;
+    json record;
+    putName(record, "port", job.port);
+    record["kind"] = readerKindName(r.kind);
+    record["firmware"] = r.firmware.empty() ? json(nullptr) : json(r.firmware);
+    record["status"] = jobStatusName(job);
+    record["before"] = r.hasBefore ? settingsJson(r.before) : json(nullptr);
+    record["after"] = r.hasAfter ? settingsJson(r.after) : json(nullptr);
+    if (wouldWrite(context, job))
+        record["would_write"] = settingsJson(context.profile);
+    record["error"] = r.error.empty() ? json(nullptr) : json(r.error);
+    if (!job.serialNumber.empty())
+        record["serial"] = job.serialNumber;
+    return record;
+}
+
+// A record that could not be written: no new port is started, and the
+// user is told at the end what was lost.
+void loseRecord(Context &context, const std::string &what)
+{
+    recordFailed = true;
+    std::lock_guard<std::mutex> hold(context.outputLock);
+    context.lostRecords.push_back(what);
+}
+
+// --log: one JSON line per reader, appended in one write.
+void logJob(Context &context, const PortJob &job)
+{
+    const Options &o = context.options;
+    json line;
+    line["time"] = utcTimestamp();
+    line["run"] = context.runId;
+    line["version"] = VELMORA_VERSION_TEXT;
+    line["host"] = context.host;
+    line["command"] = commandName(o.command);
+    if (!o.profilePath.empty()) {
+        putName(line, "profile", o.profilePath);
+        line["profile_sha256"] = context.profileSha256;
+    }
+    line["dry_run"] = o.dryRun;
+    json record = recordJson(context, job);
+    for (auto &field : record.items())
+        line[field.key()] = field.value();
+    line["serial"] = job.serialNumber.empty() ? json(nullptr) : json(job.serialNumber);
+    std::string error;
+    if (!context.log.append(dumpJson(line, -1) + "\n", error))
+        loseRecord(context, o.logPath + ": the log line of " + escapedText(job.port) + " (" + jobStatusName(job) +
+                                ") is lost: " + error);
+}
+
+// Writes all of `text` to standard output or error; false when it could not.
+bool emit(std::FILE *stream, const std::string &text)
+{
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
+}
+
+std::string reportText(const Context &context, const PortJob &job)
+{
+    const ReaderReport &r = job.report;
+    std::string line = escapedText(job.port) + ": " + jobStatusName(job);
+    if (!r.firmware.empty() && r.status != ReaderStatus::WrongReader)
+        line += " " + std::string(readerKindName(r.kind)) + " firmware " + r.firmware;
+    if (wouldWrite(context, job)) {
+        line += ": holds " + settingsText(r.before) + "; would write " + settingsText(context.profile);
+    } else if (r.hasAfter) {
+        line += ": now holds " + settingsText(r.after);
+    } else if (r.hasBefore) {
+        line += ": holds " + settingsText(r.before);
+    }
+    if (!r.error.empty())
+        line += (r.hasBefore || r.hasAfter ? "; " : ": ") + escapedText(r.error);
+    return line + "\n";
+}
+
+// A name shared by the log lines of one run.
+std::string newRunId()
+{
+    std::random_device random;
+    unsigned long long id = (static_cast<unsigned long long>(random()) << 32) ^ random() ^
+                            static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", id);
+    return text;
+}
+
+std::string skipReason()
+{
+    if (int number = stopSignal.load())
+        return number == SIGINT ? "stopped by Ctrl-C before anything was written"
+                                : "stopped by signal " + std::to_string(number) + " before anything was written";
+    return "not started: a record of this run could not be written";
+}
 
 void runJob(Context &context, PortJob &job)
 {
     const Options &o = context.options;
+    job.report.kind = context.kind;
+    if (stopSignal != 0 || recordFailed) {
+        job.report.status = ReaderStatus::Skipped;
+        job.report.error = skipReason();
+        return;
+    }
     LineStatus status;
     std::unique_ptr<SerialLine> line = openSerialLine(job.port, status);
     if (!line) {
-        job.report.kind = context.kind;
         job.report.status = ReaderStatus::NoReader;
         job.report.error = status.message;
         job.openError = status.error;
@@ -234,160 +298,171 @@ void runJob(Context &context, PortJob &job)
     if (context.tracing)
         line.reset(new TracingLine(std::move(line), context.trace, job.port));
     switch (o.command) {
-    case Command::Apply: job.report = applyProfile(*line, context.profile, o.timeoutMs, o.dryRun, &interrupted); break;
-    case Command::Verify: job.report = verifyProfile(*line, context.profile, o.timeoutMs, &interrupted); break;
-    default: job.report = readReader(*line, context.kind, o.timeoutMs, &interrupted); break;
+    case Command::Apply: job.report = applyProfile(*line, context.profile, o.timeoutMs, o.dryRun, &stopping); break;
+    case Command::Verify: job.report = verifyProfile(*line, context.profile, o.timeoutMs, &stopping); break;
+    default: job.report = readReader(*line, context.kind, o.timeoutMs, &stopping); break;
     }
+    if (job.report.status == ReaderStatus::Skipped)
+        job.report.error = skipReason();
 }
 
-// A port probed by --all that holds no reader of the kind is not a failure.
-// One that could not be asked (no permission, held by another program) may
-// hold a reader: that is reported like a named port.
-bool quietlyEmpty(const PortJob &job)
+// Runs one port; nothing it calls may end the run for the others.
+void serveJob(Context &context, PortJob &job)
 {
-    if (!job.probed)
-        return false;
-    if (job.report.status == ReaderStatus::NoReader)
-        return job.openError != LineError::PermissionDenied && job.openError != LineError::Busy;
-    return job.report.status == ReaderStatus::WrongReader && job.report.firmware.empty();
+    try {
+        runJob(context, job);
+    } catch (const std::exception &e) {
+        job.report.status = job.report.wrote ? ReaderStatus::LinkLost : ReaderStatus::NoReader;
+        job.report.error = std::string("internal failure: ") + e.what();
+    } catch (...) {
+        job.report.status = job.report.wrote ? ReaderStatus::LinkLost : ReaderStatus::NoReader;
+        job.report.error = "internal failure";
+    }
+    if (context.tracing)
+        context.trace.note(job.port + ": " + jobStatusName(job) +
+                           (job.report.error.empty() ? "" : ": " + job.report.error));
+    if (context.log.isOpen() && !quietlyEmpty(job) && job.report.status != ReaderStatus::Skipped)
+        logJob(context, job);
+    if (context.tracing && context.trace.failed())
+        recordFailed = true;
 }
 
-void reportText(Context &context, const PortJob &job)
+std::vector<PortJob> planJobs(const Context &context)
 {
-    const ReaderReport &r = job.report;
-    std::string line = job.port + ": " + readerStatusName(r.status);
-    if (!r.firmware.empty() && r.status != ReaderStatus::WrongReader)
-        line += " " + std::string(readerKindName(r.kind)) + " firmware " + r.firmware;
-    bool failed = readerStatusExitCode(r.status) != 0;
-    if (context.options.command == Command::Apply && context.options.dryRun && r.status == ReaderStatus::Read) {
-        line += ": holds " + settingsText(r.before) + "; would write " + settingsText(context.profile);
-    } else if (r.hasAfter) {
-        line += ": " + settingsText(r.after);
-    } else if (r.hasBefore) {
-        line += ": " + settingsText(r.before);
+    const Options &o = context.options;
+    if (o.all)
+        return planAll(context.kind, systemPorts());
+    return planNamed(o.ports, listSerialPorts(), portIdentity);
+}
+
+// The settings of the first reader read, saved as a profile when every
+// reader read holds the same.
+void saveRead(Context &context, const std::vector<PortJob> &jobs, int &code)
+{
+    const Options &o = context.options;
+    const PortJob *source = nullptr;
+    std::string others;
+    for (const PortJob &job : jobs) {
+        if (job.report.status != ReaderStatus::Read)
+            continue;
+        if (source == nullptr)
+            source = &job;
+        else if (!(job.report.before == source->report.before))
+            others += (others.empty() ? "" : ", ") + escapedText(job.port);
     }
-    if (!r.error.empty())
-        line += (r.hasBefore || r.hasAfter ? "; " : ": ") + r.error;
-    std::lock_guard<std::mutex> hold(context.outputLock);
-    (failed ? std::cerr : std::cout) << line << std::endl;
+    std::string error;
+    if (source == nullptr) {
+        emit(stderr, "velmora-cli: " + o.savePath + ": not saved: no reader was read\n");
+    } else if (!others.empty()) {
+        emit(stderr, "velmora-cli: " + o.savePath + ": not saved: the readers read differ (" + others +
+                         " from " + escapedText(source->port) + "): save one reader's settings at a time\n");
+        code = std::max(code, static_cast<int>(ExitUsage));
+    } else if (!saveProfile(o.savePath, source->report.before, error)) {
+        emit(stderr, "velmora-cli: " + error + "\n");
+        // Settings this program cannot name make the reader one it does
+        // not support; otherwise the file could not be written.
+        code = std::max(code, static_cast<int>(settingsComplete(source->report.before) ? ExitUsage : ExitWrongReader));
+    }
 }
 
 int runReaders(Context &context)
 {
     const Options &o = context.options;
-    std::vector<PortJob> jobs;
-    if (o.all) {
-        for (const PortInfo &info : systemPorts()) {
-            bool usb = isTarvikUsb(info);
-            // The Usb reader is found by its ids; Lnx readers by asking.
-            if (context.kind == ReaderType::Usb && !usb)
-                continue;
-            PortJob job;
-            job.port = info.name;
-            job.serialNumber = info.serialNumber;
-            job.probed = context.kind == ReaderType::Lnx;
-            jobs.push_back(job);
-        }
-    } else {
-        std::vector<PortInfo> known = o.ports.empty() ? std::vector<PortInfo>() : listSerialPorts();
-        for (const std::string &port : o.ports) {
-            PortJob job;
-            job.port = port;
-            for (const PortInfo &info : known)
-                if (info.name == port || info.name == "/dev/" + port)
-                    job.serialNumber = info.serialNumber;
-            jobs.push_back(job);
-        }
-    }
-    // The same port named twice is asked once.
-    std::vector<std::string> seen;
-    jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
-                              [&seen](const PortJob &job) {
-                                  std::string identity = portIdentity(job.port);
-                                  if (std::find(seen.begin(), seen.end(), identity) != seen.end())
-                                      return true;
-                                  seen.push_back(identity);
-                                  return false;
-                              }),
-               jobs.end());
+    std::vector<PortJob> jobs = planJobs(context);
+    for (const std::string &note : dropRepeatedPorts(jobs, portIdentity))
+        emit(stderr, "velmora-cli: " + escapedText(note) + "\n");
     if (jobs.empty()) {
-        std::cerr << "velmora-cli: no " << readerProductName(context.kind) << " reader: "
-                  << (context.kind == ReaderType::Usb ? "no port with the USB ids 2E3C:5750"
-                                                      : "the system has no serial port")
-                  << std::endl;
+        emit(stderr, std::string("velmora-cli: no ") + readerProductName(context.kind) + " reader: " +
+                         (context.kind == ReaderType::Usb ? "no port with the USB ids " + usbIdsText()
+                                                          : std::string("the system has no serial port")) +
+                         "\n");
         if (o.json)
-            std::cout << json{{"results", json::array()}}.dump(2) << std::endl;
+            emit(stdout, dumpJson(json{{"results", json::array()}}, 2) + "\n");
         return ExitNoReader;
     }
     for (PortJob &job : jobs)
         job.report.kind = context.kind;
 
-    std::size_t threads = o.jobs > 0 ? static_cast<std::size_t>(o.jobs) : jobs.size();
-    threads = std::min(threads, jobs.size());
+    // Text lines come in the order the ports were given, each as soon as it
+    // and the ones before it are done.
+    std::vector<char> done(jobs.size(), 0);
+    std::size_t printed = 0;
+    auto finish = [&](std::size_t index) {
+        std::lock_guard<std::mutex> hold(context.outputLock);
+        done[index] = 1;
+        for (; printed < jobs.size() && done[printed]; ++printed) {
+            const PortJob &job = jobs[printed];
+            if (o.json || quietlyEmpty(job))
+                continue;
+            bool failed = jobExitCode(job) != ExitOk || job.report.status == ReaderStatus::Skipped;
+            if (!emit(failed ? stderr : stdout, reportText(context, job)) && !failed) {
+                recordFailed = true;
+                context.lostRecords.push_back("standard output: the line of " + escapedText(job.port) + " (" +
+                                              jobStatusName(job) + ") is lost");
+            }
+        }
+    };
     std::atomic<std::size_t> next(0);
     auto worker = [&]() {
         for (;;) {
             std::size_t i = next++;
             if (i >= jobs.size())
                 return;
-            PortJob &job = jobs[i];
-            if (interrupted) {
-                job.report.status = ReaderStatus::Skipped;
-                job.report.error = "interrupted before this port was touched";
-            } else {
-                runJob(context, job);
-            }
-            if (context.log.isOpen() && !quietlyEmpty(job) && job.report.status != ReaderStatus::Skipped)
-                context.log.append(job);
-            if (!o.json && !quietlyEmpty(job))
-                reportText(context, job);
+            serveJob(context, jobs[i]);
+            finish(i);
         }
     };
+    // Each port served at once holds a file open: no more at once than the
+    // process may open, so that every port gets its turn.
+    std::size_t threads = o.jobs > 0 ? static_cast<std::size_t>(o.jobs) : jobs.size();
+    threads = std::min(threads, jobs.size());
+    threads = std::max<std::size_t>(1, std::min<std::size_t>(threads, static_cast<std::size_t>(openFileBudget())));
     std::vector<std::thread> pool;
-    for (std::size_t t = 1; t < threads; ++t)
-        pool.emplace_back(worker);
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            pool.emplace_back(worker);
+        } catch (const std::system_error &) {
+            break;  // the threads running serve the rest
+        }
+    }
     worker();
     for (std::thread &t : pool)
         t.join();
 
-    int code = ExitOk;
-    bool anyReader = false;
-    json results = json::array();
-    for (const PortJob &job : jobs) {
-        if (quietlyEmpty(job)) {
-            results.push_back(recordJson(job));
-            continue;
+    RunEnd end;
+    end.stopSignal = stopSignal;
+    int code = runExitCode(jobs, end);
+    bool anyReported = std::any_of(jobs.begin(), jobs.end(), [](const PortJob &job) { return !quietlyEmpty(job); });
+    if (!anyReported)
+        emit(stderr, std::string("velmora-cli: no ") + readerProductName(context.kind) + " reader on any of the " +
+                         std::to_string(jobs.size()) + " ports\n");
+    if (o.json) {
+        json results = json::array();
+        for (const PortJob &job : jobs) {
+            results.push_back(recordJson(context, job));
+            if (jobExitCode(job) != ExitOk && !job.report.error.empty())
+                emit(stderr, escapedText(job.port) + ": " + escapedText(job.report.error) + "\n");
         }
-        anyReader = true;
-        code = std::max(code, readerStatusExitCode(job.report.status));
-        if (o.json)
-            results.push_back(recordJson(job));
-        if (o.json && readerStatusExitCode(job.report.status) != 0 && !job.report.error.empty())
-            std::cerr << job.port << ": " << job.report.error << std::endl;
+        if (!emit(stdout, dumpJson(json{{"results", results}}, 2) + "\n"))
+            loseRecord(context, std::string("standard output: the JSON document is lost: ") + std::strerror(errno));
+    } else {
+        emit(stderr, "velmora-cli: " + summaryLine(jobs) + "\n");
     }
-    if (!anyReader) {
-        std::cerr << "velmora-cli: no " << readerProductName(context.kind) << " reader on any of the "
-                  << jobs.size() << " ports" << std::endl;
-        code = ExitNoReader;
-    }
-    if (o.json)
-        std::cout << json{{"results", results}}.dump(2) << std::endl;
-
-    if (!o.savePath.empty()) {
-        const PortJob *source = nullptr;
-        for (const PortJob &job : jobs)
-            if (job.report.status == ReaderStatus::Read && source == nullptr)
-                source = &job;
-        std::string error;
-        if (source == nullptr) {
-            std::cerr << "velmora-cli: " << o.savePath << ": not saved: no reader was read" << std::endl;
-        } else if (!saveProfile(o.savePath, source->report.before, error)) {
-            std::cerr << "velmora-cli: " << error << std::endl;
-            // Settings this program cannot name make the reader one it does
-            // not support; otherwise the file could not be written.
-            code = std::max(code, settingsComplete(source->report.before) ? ExitUsage : ExitWrongReader);
-        }
-    }
+    if (!o.savePath.empty() && !stopSignal && !recordFailed)
+        saveRead(context, jobs, code);
+    if (context.tracing && context.trace.failed())
+        context.lostRecords.push_back(o.tracePath + ": the trace is incomplete: " + context.trace.failure());
+    for (const std::string &lost : context.lostRecords)
+        emit(stderr, "velmora-cli: " + lost + "\n");
+    // Again: a record may have been lost, or a signal come (a closed pipe),
+    // while the results were written.
+    end.stopSignal = stopSignal;
+    end.recordLost = !context.lostRecords.empty();
+    code = std::max(code, runExitCode(jobs, end));
+    if (int number = stopSignal.load())
+        emit(stderr, "velmora-cli: stopped by " + std::string(number == SIGINT ? "Ctrl-C" : "signal " + std::to_string(number)) +
+                         ": the ports written were finished" + (context.log.isOpen() ? " and logged" : "") +
+                         ", the others skipped\n");
     return code;
 }
 
@@ -398,27 +473,35 @@ int listPorts(const Options &o)
         json list = json::array();
         for (const PortInfo &info : ports) {
             json port;
-            port["name"] = info.name;
+            putName(port, "name", info.name);
             port["vid"] = info.vendorId >= 0 ? json(hex4(info.vendorId)) : json(nullptr);
             port["pid"] = info.productId >= 0 ? json(hex4(info.productId)) : json(nullptr);
             port["serial"] = info.serialNumber.empty() ? json(nullptr) : json(info.serialNumber);
-            port["description"] = isTarvikUsb(info) ? json(TarvikUsbDescription) : json(nullptr);
+            port["description"] = info.tarvikUsb ? json(TarvikUsbDescription) : json(nullptr);
             list.push_back(port);
         }
-        std::cout << json{{"ports", list}}.dump(2) << std::endl;
+        if (!emit(stdout, dumpJson(json{{"ports", list}}, 2) + "\n")) {
+            emit(stderr, std::string("velmora-cli: standard output: the port list is lost: ") + std::strerror(errno) + "\n");
+            return ExitRecordLost;
+        }
         return ExitOk;
     }
     if (ports.empty())
-        std::cerr << "velmora-cli: the system has no serial port" << std::endl;
+        emit(stderr, "velmora-cli: the system has no serial port\n");
+    std::string text;
     for (const PortInfo &info : ports) {
-        std::string line = info.name;
+        std::string line = escapedText(info.name);
         if (info.vendorId >= 0)
             line += "  USB " + hex4(info.vendorId) + ":" + hex4(info.productId);
-        if (isTarvikUsb(info))
+        if (info.tarvikUsb)
             line += std::string("  ") + TarvikUsbDescription;
         if (!info.serialNumber.empty())
-            line += "  serial " + info.serialNumber;
-        std::cout << line << std::endl;
+            line += "  serial " + escapedText(info.serialNumber);
+        text += line + "\n";
+    }
+    if (!emit(stdout, text)) {
+        emit(stderr, std::string("velmora-cli: standard output: the port list is lost: ") + std::strerror(errno) + "\n");
+        return ExitRecordLost;
     }
     return ExitOk;
 }
@@ -437,15 +520,12 @@ std::string settingsHelp()
             text += "\n";
         }
     }
-    text += "Exit status: 0 read, unchanged or verified; 2 usage or invalid profile (nothing sent); 3 no reader;\n"
-            "4 wrong or unsupported reader (nothing written); 5 write refused or read-back differs; 6 link lost\n"
-            "after the write (state unknown: run verify); 130 interrupted. Several ports: the highest.";
-    return text;
+    return text + exitCodeHelp();
 }
 
 int usage(const std::string &message)
 {
-    std::cerr << "velmora-cli: " << message << std::endl;
+    emit(stderr, "velmora-cli: " + message + "\n");
     return ExitUsage;
 }
 
@@ -466,7 +546,16 @@ int main(int argc, char **argv)
             ->allow_extra_args(false);
         command->add_flag("--all", o.all, "every reader of the kind the system has");
         command->add_option("--timeout", o.timeoutMs, "milliseconds to wait for a reply (default 1000)")
-            ->check(CLI::Range(1, 600000));
+            ->check(CLI::Validator(
+                [](std::string &value) -> std::string {
+                    bool digits = !value.empty() && value.size() <= 6 &&
+                                  value.find_first_not_of("0123456789") == std::string::npos;
+                    if (digits && std::stol(value) >= 1 && std::stol(value) <= MaxTimeoutMs)
+                        return "";
+                    return "a number of milliseconds from 1 to " + std::to_string(MaxTimeoutMs) + " is needed, not \"" +
+                           value + "\"";
+                },
+                "MS"));
         command->add_option("--jobs", o.jobs, "ports served at once (default: all)")->check(CLI::Range(1, 1024));
         command->add_option("--trace", o.tracePath, "every byte exchanged, to FILE");
         command->add_flag("--json", o.json, "one JSON document on stdout");
@@ -502,6 +591,14 @@ int main(int argc, char **argv)
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ExtrasError &) {
+        // Named in the order given, with the command that does not take them.
+        std::string extras;
+        for (const std::string &word : app.remaining(true))
+            extras += (extras.empty() ? "" : " ") + word;
+        CLI::App *command = app.get_subcommands().empty() ? &app : app.get_subcommands().front();
+        return usage(std::string(command == &app ? "" : command->get_name() + " ") + "does not take " + extras +
+                     " (see velmora-cli " + (command == &app ? "" : command->get_name() + " ") + "--help)");
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0)
             return app.exit(e);
@@ -514,6 +611,9 @@ int main(int argc, char **argv)
 
     if (o.all == !o.ports.empty())
         return usage("name the readers' ports with --port, or give --all (not both)");
+    for (const std::string &port : o.ports)
+        if (port.empty())
+            return usage("--port \"\": a port needs a name (/dev/ttyUSB0, COM3)");
 
     // Everything that can fail without a reader fails here, before any port
     // is opened.
@@ -521,32 +621,53 @@ int main(int argc, char **argv)
         readerKindFromName(o.kindName, context.kind);
     } else {
         std::string error;
-        if (!loadProfile(o.profilePath, context.profile, error))
+        std::string text;
+        if (!loadProfile(o.profilePath, context.profile, error, &text))
             return usage(error);
+        context.profileSha256 = sha256Hex(text);
         for (const std::string &assignment : o.overrides)
             if (!applyOverride(assignment, context.profile, error))
                 return usage(error);
         context.kind = context.profile.kind;
     }
+    // No file the run writes may be another it writes or the profile it
+    // reads: a trace over the log or the profile would destroy them.
+    const std::pair<const char *, const std::string *> files[] = {
+        {"the profile", &o.profilePath}, {"--log", &o.logPath}, {"--save", &o.savePath}, {"--trace", &o.tracePath}};
+    for (std::size_t a = 0; a < 4; ++a)
+        for (std::size_t b = a + 1; b < 4; ++b)
+            if (!files[a].second->empty() && !files[b].second->empty() && sameFile(*files[a].second, *files[b].second))
+                return usage(std::string(files[b].first) + " " + *files[b].second + ": the same file as " +
+                             files[a].first + (a ? "" : " read") + ": give each its own file");
     // The log only appends and the profile is written at the end; the trace
     // starts a new file, so it is opened last, when nothing else can fail.
-    if (!o.logPath.empty() && !context.log.open(o.logPath))
-        return usage(o.logPath + ": the provisioning log cannot be opened for appending");
+    if (!o.logPath.empty()) {
+        std::string error;
+        if (!context.log.open(o.logPath, error))
+            return usage(o.logPath + ": the provisioning log cannot be opened for appending: " + error);
+    }
     if (!o.savePath.empty()) {
-        // The profile is written beside its name and renamed over it.
-        const std::string probe = o.savePath + ".tmp";
-        std::FILE *file = std::fopen(probe.c_str(), "wb");
-        if (file == nullptr)
-            return usage(o.savePath + ": the profile cannot be written there");
-        std::fclose(file);
-        std::remove(probe.c_str());
+        std::string error;
+        if (pathKind(o.savePath) == PathKind::Other)
+            return usage(o.savePath + ": not a regular file: --save writes only a regular file or a new one");
+        if (!canWriteBeside(o.savePath, error))
+            return usage(o.savePath + ": the profile cannot be written there: " + error);
     }
     if (!o.tracePath.empty()) {
         if (!context.trace.open(o.tracePath))
-            return usage(o.tracePath + ": the trace file cannot be written");
+            return usage(o.tracePath + ": the trace file cannot be written: " + std::strerror(errno));
         context.tracing = true;
+        std::string commandLine;
+        for (int i = 0; i < argc; ++i)
+            commandLine += std::string(i ? " " : "") + argv[i];
+        context.trace.note("velmora-cli " VELMORA_VERSION_TEXT ", " + utcTimestamp() + ": " + commandLine);
+        context.trace.note("time-out " + std::to_string(o.timeoutMs) + " ms");
     }
+    context.host = hostName();
+    context.runId = newRunId();
 
-    std::signal(SIGINT, onInterrupt);
+    raiseOpenFileLimit();
+    catchStopSignals(&stopSignal, &stopping, "velmora-cli: stopped at once by a second signal: a reader being written may "
+                                  "be left without its record\n");
     return runReaders(context);
 }

@@ -1,8 +1,11 @@
 // Profile files: parsing with positions, saving, --set overrides.
 #include "cli/profile.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+
+#include "serial/host.h"
 
 namespace {
 
@@ -41,25 +44,28 @@ bool parseProfile(const std::string &text, SettingsValues &profile, std::string 
     return true;
 }
 
-bool loadProfile(const std::string &path, SettingsValues &profile, std::string &error)
+bool loadProfile(const std::string &path, SettingsValues &profile, std::string &error, std::string *fileText)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot be read";
+    std::FILE *in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        error = path + ": cannot be read: " + std::strerror(errno);
         return false;
     }
     // One byte past the limit is enough to know it is too large.
     std::string text(ProfileSizeLimit + 1, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (in.bad()) {
-        error = path + ": cannot be read";
+    text.resize(std::fread(&text[0], 1, text.size(), in));
+    int number = std::ferror(in) ? errno : 0;
+    std::fclose(in);
+    if (number != 0) {
+        error = path + ": cannot be read: " + std::strerror(number);
         return false;
     }
     if (!parseProfile(text, profile, error)) {
         error = path + ": " + error;
         return false;
     }
+    if (fileText != nullptr)
+        *fileText = text;
     return true;
 }
 
@@ -83,26 +89,16 @@ bool saveProfile(const std::string &path, const SettingsValues &settings, std::s
         error = path + ": not saved: the reader holds settings this program does not recognise";
         return false;
     }
-    const std::string text = profileText(settings);
-    const std::string temporary = path + ".tmp";
-    FILE *out = std::fopen(temporary.c_str(), "wb");
-    if (out == nullptr) {
-        error = path + ": cannot be written";
+    if (pathKind(path) == PathKind::Other) {
+        error = path + ": not saved: only a regular file or a new one is replaced by a profile";
         return false;
     }
-    bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    ok = std::fclose(out) == 0 && ok;
-    if (ok) {
-#ifdef _WIN32
-        std::remove(path.c_str());  // rename does not replace there
-#endif
-        ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+    std::string cause;
+    if (!replaceFile(path, profileText(settings), cause)) {
+        error = path + ": cannot be written: " + cause;
+        return false;
     }
-    if (!ok) {
-        std::remove(temporary.c_str());
-        error = path + ": cannot be written";
-    }
-    return ok;
+    return true;
 }
 
 bool applyOverride(const std::string &assignment, SettingsValues &profile, std::string &error)

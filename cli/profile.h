@@ -12,7 +12,8 @@
 // sentence that names the line and column where one applies.
 bool parseProfile(const std::string &text, SettingsValues &profile, std::string &error);
 // Reads and parses a file; `error` then begins with the file name.
-bool loadProfile(const std::string &path, SettingsValues &profile, std::string &error);
+// `text`, when given, receives the file's bytes.
+bool loadProfile(const std::string &path, SettingsValues &profile, std::string &error, std::string *text = nullptr);
 // The profile's JSON text (one key per line, ending in a line feed).
 std::string profileText(const SettingsValues &settings);
 // Writes the profile beside the file and renames it over: a failure leaves

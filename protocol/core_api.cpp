@@ -162,12 +162,6 @@ int vc_tx_status(int h)
     return t ? static_cast<int>(t->outcome().status) : -1;
 }
 
-int vc_tx_exit_code(int h)
-{
-    ReaderTransaction *t = find(h);
-    return t ? readerStatusExitCode(t->outcome().status) : -1;
-}
-
 int vc_tx_wrote(int h)
 {
     ReaderTransaction *t = find(h);

@@ -87,8 +87,6 @@ VC_EXPORT("vc_tx_deadline") double vc_tx_deadline(int h);
 // "unchanged", "verified", "mismatch", "no_reader", "wrong_reader",
 // "refused", "link_lost", "skipped").
 VC_EXPORT("vc_tx_status") int vc_tx_status(int h);
-// The process exit code the console tool gives for the status.
-VC_EXPORT("vc_tx_exit_code") int vc_tx_exit_code(int h);
 // 1 when a write command went out.
 VC_EXPORT("vc_tx_wrote") int vc_tx_wrote(int h);
 // The firmware version the reader reported, escaped printable ("" if none).

@@ -63,22 +63,6 @@ const char *readerStatusName(ReaderStatus status)
     return "?";
 }
 
-int readerStatusExitCode(ReaderStatus status)
-{
-    switch (status) {
-    case ReaderStatus::Read:
-    case ReaderStatus::Unchanged:
-    case ReaderStatus::Verified: return 0;
-    case ReaderStatus::NoReader: return 3;
-    case ReaderStatus::WrongReader: return 4;
-    case ReaderStatus::Refused:
-    case ReaderStatus::Mismatch: return 5;
-    case ReaderStatus::LinkLost: return 6;
-    case ReaderStatus::Skipped: return 130;
-    }
-    return 1;
-}
-
 ReaderTransaction::ReaderTransaction(TxOperation operation, const SettingsValues &profile, int timeoutMs, bool dryRun)
     : operation_(operation), profile_(profile), timeoutMs_(timeoutMs), dryRun_(dryRun)
 {

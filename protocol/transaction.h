@@ -39,9 +39,6 @@ enum class ReaderStatus {
 constexpr int ReaderStatusCount = 9;
 
 const char *readerStatusName(ReaderStatus status);
-// 0 for read/unchanged/verified, 3 no reader, 4 wrong reader, 5 refused or
-// mismatch, 6 link lost, 130 skipped (interrupted).
-int readerStatusExitCode(ReaderStatus status);
 
 enum class TxOperation { Read = 0, Apply = 1, Verify = 2 };
 enum class TxAction { Send = 1, Wait = 2, Done = 3 };

@@ -17,6 +17,7 @@ enum class LineError {
     PermissionDenied,  // message says how to get access (the dialout group)
     Busy,              // another program holds it
     HangUp,            // the device went away under the open line
+    OutOfResources,    // this process may open no more files: nothing is known of the port
     Io,                // any other failure of the system call
 };
 

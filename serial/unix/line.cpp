@@ -1,6 +1,7 @@
 // The serial line on Linux (and other termios systems): raw, in the
 // readers' format, exclusive, with poll for the time-outs.
 #include "serial/line.h"
+#include "serial/unix/portlist.h"
 
 #include <cerrno>
 #include <cstring>
@@ -40,9 +41,14 @@ std::string systemText(int number)
 
 class UnixLine : public SerialLine {
 public:
-    UnixLine(int fd, std::string port) : fd_(fd), port_(std::move(port)) {}
+    UnixLine(int fd, std::string port, const termios &original)
+        : fd_(fd), port_(std::move(port)), original_(original) {}
+    // The port is handed back as it was found: open to others again and
+    // with its own speed and modes, for whatever uses it next.
     ~UnixLine() override
     {
+        ioctl(fd_, TIOCNXCL);
+        tcsetattr(fd_, TCSANOW, &original_);
         flock(fd_, LOCK_UN);
         close(fd_);
     }
@@ -132,13 +138,14 @@ private:
 
     int fd_;
     std::string port_;
+    termios original_;
 };
 
 }  // namespace
 
 std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &status)
 {
-    std::string path = port.find('/') == std::string::npos ? "/dev/" + port : port;
+    std::string path = devicePath(port);
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int number = errno;
@@ -160,6 +167,12 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
         case ENODEV:
             fail(status, LineError::NoSuchPort, path, "no device behind this port");
             break;
+        case EMFILE:
+        case ENFILE:
+            fail(status, LineError::OutOfResources, path,
+                 "not opened: too many open files (" + systemText(number) + "); serve fewer ports at once "
+                 "(--jobs) or raise the limit (ulimit -n)");
+            break;
         default:
             fail(status, LineError::Io, path, "cannot open: " + systemText(number));
             break;
@@ -179,13 +192,14 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
         fail(status, LineError::Busy, path, "busy: another program holds it");
         return nullptr;
     }
-    termios tio;
-    if (tcgetattr(fd, &tio) != 0) {
+    termios original;
+    if (tcgetattr(fd, &original) != 0) {
         int number = errno;
         close(fd);
         fail(status, LineError::NotASerialPort, path, "not a serial port: " + systemText(number));
         return nullptr;
     }
+    termios tio = original;
     cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= termiosFrame() | CLOCAL | CREAD;
@@ -195,6 +209,7 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
     cfsetospeed(&tio, termiosSpeed(ReaderBaudRate));
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
         int number = errno;
+        tcsetattr(fd, TCSANOW, &original);
         close(fd);
         char format[LineFormatTextCapacity];
         formatLineFormat(format);
@@ -203,5 +218,5 @@ std::unique_ptr<SerialLine> openSerialLine(const std::string &port, LineStatus &
     }
     ioctl(fd, TIOCEXCL);
     status = LineStatus();
-    return std::unique_ptr<SerialLine>(new UnixLine(fd, path));
+    return std::unique_ptr<SerialLine>(new UnixLine(fd, path, original));
 }

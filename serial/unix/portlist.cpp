@@ -54,6 +54,11 @@ bool byName(const PortInfo &a, const PortInfo &b)
 
 }  // namespace
 
+std::string devicePath(const std::string &name)
+{
+    return name.find('/') == std::string::npos ? "/dev/" + name : name;
+}
+
 std::vector<PortInfo> listSerialPortsUnder(const std::string &root)
 {
     std::vector<PortInfo> ports;
@@ -74,7 +79,7 @@ std::vector<PortInfo> listSerialPortsUnder(const std::string &root)
         if (exists(ttyDir + "/type") && firstLine(ttyDir + "/type") == "0")
             continue;
         PortInfo info;
-        info.name = "/dev/" + name;
+        info.name = devicePath(name);
         char resolved[PATH_MAX];
         if (realpath((ttyDir + "/device").c_str(), resolved) != nullptr) {
             // The USB device is the first ancestor with idVendor: the

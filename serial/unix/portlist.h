@@ -7,6 +7,10 @@
 
 #include "serial/line.h"
 
+// The device a port name names: "ttyUSB0" is /dev/ttyUSB0; a name with a
+// "/" is a path as it stands.
+std::string devicePath(const std::string &name);
+
 // The ttys under `root`/sys/class/tty that have a device behind them, named
 // /dev/<name>, with the USB ids and serial number of the USB device they
 // belong to.

@@ -192,10 +192,10 @@ TEST(Profile, AMissingOrUnwritableFileIsNamed)
     SettingsValues profile;
     std::string error;
     EXPECT_FALSE(loadProfile("/nonexistent/velmora.json", profile, error));
-    EXPECT_EQ(error, "/nonexistent/velmora.json: cannot be read");
+    EXPECT_EQ(error, "/nonexistent/velmora.json: cannot be read: No such file or directory");
     ASSERT_TRUE(parseProfile(LnxProfile, profile, error));
     EXPECT_FALSE(saveProfile("/nonexistent/velmora.json", profile, error));
-    EXPECT_EQ(error, "/nonexistent/velmora.json: cannot be written");
+    EXPECT_EQ(error, "/nonexistent/velmora.json: cannot be written: No such file or directory");
 }
 
 }  // namespace

@@ -3,8 +3,10 @@ readers on pseudo-terminals (tools/reader-sim, in-process).
 
 VELMORA_CLI names the program (build/<preset>/velmora-cli by default)."""
 import fcntl
+import hashlib
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -15,17 +17,35 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tools", "reader-sim"))
-from reader_sim import ReaderSim  # noqa: E402
+from reader_sim import LNX_FIELDS, ReaderSim  # noqa: E402
 
 CLI = os.environ.get("VELMORA_CLI", os.path.join(ROOT, "build", "native-check", "velmora-cli"))
 
-# The names of the wire letters, written out here as the test's own oracle.
-LNX_NAMES = [
-    ("interface", 0, 3, {"TMX": "touch_memory", "W26": "wiegand26", "W44": "wiegand44"}),
-    ("indication", 3, 1, {"1": "direct", "0": "inverse"}),
-    ("standby", 4, 1, {"D": "dynamic", "S": "static", "A": "off"}),
-    ("touch_poll", 5, 1, {"O": "on", "F": "off"}),
-]
+
+
+def settings_from_help(kind):
+    """The program's own settings table, as --help lists it: [(key, [names])]."""
+    text = subprocess.run([CLI, "--help"], capture_output=True, text=True, check=True).stdout
+    lines = text.split("\n  %s (" % kind, 1)[1].split("\n")[1:]
+    table = []
+    for line in lines:
+        if not line.startswith("    "):
+            break
+        key, names = line.split()
+        table.append((key, names.split("|")))
+    return table
+
+
+# The program's names beside the simulator's wire letters, field by field:
+# each table is kept once, and this fails if the two drift apart.
+def wire_names(fields, table):
+    assert len(fields) == len(table), table
+    return [(key, sum(len(f[0]) for f in fields[:i]), len(letters[0]),
+             dict(zip((l.decode() for l in letters), names)))
+            for i, (letters, (key, names)) in enumerate(zip(fields, table))]
+
+
+LNX_NAMES = wire_names(LNX_FIELDS, settings_from_help("lnx"))
 
 
 def lnx_names(letters):
@@ -84,6 +104,12 @@ class CliTest(unittest.TestCase):
         run = self.run_cli("verify", self.path("saved.json"), "--port", pty)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn("verified", run.stdout)
+        # Readers holding different settings: which one's would be a guess.
+        other = self.sim.add_port("L2", "lnx", settings="TMX1DO")
+        run = self.run_cli("read", "--kind", "lnx", "--port", pty, "--port", other, "--save", self.path("two.json"))
+        self.assertEqual(run.returncode, 2, run.stderr)
+        self.assertIn("not saved: the readers read differ (%s from %s)" % (other, pty), run.stderr)
+        self.assertFalse(os.path.exists(self.path("two.json")))
 
     def test_apply_to_several_readers_at_once_reads_writes_and_reads_back(self):
         names = ["L%d" % i for i in range(4)]
@@ -91,6 +117,16 @@ class CliTest(unittest.TestCase):
         args = ["apply", self.profile("W261SF"), "--json", "--log", self.path("site.log")]
         for pty in ptys:
             args += ["--port", pty]
+        # A dry run records what it would write, and writes nothing.
+        run = self.run_cli(*(args[:2] + ["--dry-run", "--json", "--log", self.path("dry.log"), "--port", ptys[0]]))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(self.path("dry.log")) as f:
+            [dry] = [json.loads(line) for line in f]
+        for record in (self.results(run)[ptys[0]], dry):
+            self.assertEqual((record["status"], record["would_write"]), ("read", lnx_names("W261SF")))
+        self.assertTrue(dry["dry_run"])
+        self.assertEqual(self.sim.commands("L0"), [b"AT+READS_LNX"])
+        self.sim.clear_received("L0")
         run = self.run_cli(*args)
         self.assertEqual(run.returncode, 0, run.stderr)
         results = self.results(run)
@@ -103,9 +139,13 @@ class CliTest(unittest.TestCase):
         with open(self.path("site.log")) as f:
             lines = [json.loads(line) for line in f]
         self.assertEqual(sorted(line["port"] for line in lines), sorted(ptys))
+        with open(args[1], "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
         for line in lines:
             self.assertEqual(line["status"], "verified")
             self.assertTrue(line["time"] and line["host"] is not None)
+            self.assertEqual((line["command"], line["profile"], line["profile_sha256"], line["run"]),
+                             ("apply", args[1], digest, lines[0]["run"]))
 
         # A second run finds every reader holding the profile and writes nothing;
         # the log grows by its lines and keeps the earlier ones.
@@ -123,11 +163,18 @@ class CliTest(unittest.TestCase):
         ptys = {name: self.sim.add_port(name, "lnx", settings="TMX1DO") for name in ("L1", "L2")}
         silent = self.sim.add_port("S", "silent")
         run = self.run_cli("apply", self.profile("W441AF"), "--port", ptys["L1"], "--port", ptys["L2"],
-                           "--port", silent, "--trace", self.path("trace.txt"), "--timeout", "300")
+                           "--port", silent, "--trace", self.path("trace.txt"), "--timeout", "1000")
         self.assertEqual(run.returncode, 3, run.stderr)
         traced = {}
         with open(self.path("trace.txt")) as f:
+            notes = [line for line in f if line.startswith("# ")]
+            f.seek(0)
+            self.assertIn("--timeout 1000", notes[0])
+            self.assertEqual(sorted(note.split(": ")[1].strip() for note in notes[2:]),
+                             ["no_reader", "verified", "verified"])
             for line in f:
+                if line.startswith("# "):
+                    continue
                 stamp, port, direction, rest = line.rstrip("\n").split(" ", 3)
                 hex_part, text = rest.split(" |", 1)
                 data = bytes.fromhex(hex_part)
@@ -205,6 +252,21 @@ class CliTest(unittest.TestCase):
             self.assertEqual(self.results(run)[pty]["status"], "link_lost")
             self.assertIn("run verify", run.stderr)
 
+    def test_the_manual_and_readme_give_every_exit_code_and_status(self):
+        help_text = subprocess.run([CLI, "--help"], capture_output=True, text=True, check=True).stdout
+        codes = re.findall(r"^  (\d+) ", help_text.split("Exit status", 1)[1], re.M)
+        self.assertIn("143", codes)
+        with open(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")) as f:
+            manual = f.read().split(".SH EXIT STATUS", 1)[1].split(".SH ", 1)[0]
+        with open(os.path.join(ROOT, "README.md")) as f:
+            readme = f.read()
+        for code in codes:
+            self.assertRegex(manual, r"(?m)^\.TP\n\.BR? .*\b%s\b" % code)
+            self.assertRegex(readme, r"\| ([\d, ]+, )?%s[ ,]" % code)
+        for status in ["read", "unchanged", "verified", "mismatch", "no_reader", "wrong_reader", "refused",
+                       "link_lost", "port_error", "skipped"]:
+            self.assertIn("`%s`" % status, readme)
+
     def test_an_invalid_profile_sends_nothing(self):
         pty = self.sim.add_port("L", "lnx")
         cases = {
@@ -220,12 +282,28 @@ class CliTest(unittest.TestCase):
             run = self.run_cli("apply", self.path(name), "--port", pty)
             self.assertEqual(run.returncode, 2, name)
             self.assertIn(message, run.stderr)
+        log = self.path("site.log")
+        with open(log, "w") as f:
+            f.write("earlier line\n")
+        os.symlink(log, self.path("log-link"))
+        with open(self.path("saved.json.tmp"), "w") as f:
+            f.write("someone else's\n")
         for args, message in [
+            # No file the run writes may be another it writes, or the profile.
+            (["apply", self.profile("W261SF"), "--port", pty, "--log", log, "--trace", self.path("log-link")],
+             "the same file as --log"),
+            (["verify", self.profile("W261SF"), "--port", pty, "--trace", self.profile("W261SF")],
+             "the same file as the profile"),
+            (["read", "--kind", "lnx", "--port", pty, "--save", "/dev/null"], "not a regular file"),
+            (["read", "--kind", "lnx", "--port", pty, "--save", self.path("log-link")], "not a regular file"),
+            (["read", "--kind", "lnx", "--port", ""], "needs a name"),
+            (["read", "--kind", "lnx", "--port", pty, "--timeout", "abc"], "milliseconds"),
+            (["read", "--kind", "lnx", "--port", pty, "--set", "x=y"], "read does not take --set x=y"),
             (["apply", self.profile("W261SF"), "--port", pty, "--set", "colour=red"], "unknown setting \"colour\""),
             (["apply", self.profile("W261SF"), "--port", pty, "--set", "standby=sometimes"], "standby is one of"),
             (["apply", self.profile("W261SF"), "--port", pty, "--trace", "/nonexistent/dir/trace"], "trace file"),
             (["apply", self.profile("W261SF"), "--port", pty, "--log", "/nonexistent/dir/log"], "provisioning log"),
-            (["apply", self.path("missing.json"), "--port", pty], "cannot be read"),
+            (["apply", self.path("missing.json"), "--port", pty], "cannot be read: No such file"),
             (["apply", self.profile("W261SF")], "--port"),
             (["read", "--kind", "lnx", "--port", pty, "--all"], "not both"),
             (["read", "--kind", "pcsc", "--port", pty], "--kind"),
@@ -236,6 +314,17 @@ class CliTest(unittest.TestCase):
             self.assertIn(message, run.stderr, args)
         time.sleep(0.1)
         self.assertEqual(self.sim.received("L"), b"")
+        with open(log) as f:
+            self.assertEqual(f.read(), "earlier line\n")
+        self.assertEqual(os.readlink(self.path("log-link")), log)
+        # A save beside another program's temporary file leaves it alone.
+        run = self.run_cli("read", "--kind", "lnx", "--port", pty, "--save", self.path("saved.json"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(self.path("saved.json.tmp")) as f:
+            self.assertEqual(f.read(), "someone else's\n")
+        self.assertEqual(sorted(os.listdir(self.dir.name)),
+                         sorted(["sim", "site.log", "log-link", "saved.json", "saved.json.tmp"] + list(cases) +
+                                ["profile.json"]))
 
     def test_ports_that_cannot_be_opened_are_named_and_no_reader(self):
         pty = self.sim.add_port("L", "lnx")
@@ -263,6 +352,8 @@ class CliTest(unittest.TestCase):
         first = {}
         with open(self.path("trace.txt")) as f:
             for line in f:
+                if line.startswith("# "):
+                    continue
                 stamp, port, direction = line.split(" ", 3)[:3]
                 first.setdefault((port, direction), stamp)
         self.assertEqual(len([key for key in first if key[1] == ">"]), 8)
@@ -356,6 +447,131 @@ class CliTest(unittest.TestCase):
             if first_status == "skipped":
                 # Abandoned at once, not after the reader's answer or the time-out.
                 self.assertLess(took, 0.4, err)
+
+    # --- faults from outside: signals, full disks, descriptor limits, other users, odd names
+
+    def test_signals_finish_the_readers_written_and_skip_the_rest(self):
+        # At line speed: the signal comes while one reader is being written,
+        # one is still answering its read and one port is silent.
+        paced = ReaderSim(log_dir=self.logs + "-paced", baud=19200)
+        self.addCleanup(paced.stop)
+        cases = [([signal.SIGINT], 130), ([signal.SIGTERM], 143), ([signal.SIGHUP], 129),
+                 ([signal.SIGINT, signal.SIGINT], 130)]
+        for n, (signals, code) in enumerate(cases):
+            # Twice signalled, the written reader is slower to finish than
+            # the program may take to end.
+            slow = len(signals) == 2
+            written = paced.add_port("W%d" % n, "lnx", settings="TMX1DO", delay_ms=1200 if slow else 400)
+            answering = paced.add_port("A%d" % n, "lnx", settings="TMX1DO", delay_ms=2900 if slow else 2500)
+            silent = paced.add_port("S%d" % n, "silent")
+            log = self.path("site%d.log" % n)
+            process = subprocess.Popen(
+                [CLI, "apply", self.profile("W261SF"), "--json", "--timeout", "3000", "--log", log,
+                 "--port", written, "--port", answering, "--port", silent],
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            deadline = time.monotonic() + 10
+            while b"AT+W" not in paced.received("W%d" % n) and time.monotonic() < deadline:
+                time.sleep(0.005)
+            sent = time.monotonic()
+            for number in signals:
+                process.send_signal(number)
+                time.sleep(0.1)
+            out, err = process.communicate(timeout=30)
+            took = time.monotonic() - sent
+            self.assertEqual(process.returncode, code, err)
+            self.assertNotIn(b"AT+W", paced.received("A%d" % n))
+            self.assertNotIn(b"AT+W", paced.received("S%d" % n))
+            with open(log) as f:
+                lines = [json.loads(line) for line in f]
+            if slow:
+                # A second Ctrl-C ends at once, and says what that may cost.
+                self.assertLess(took, 0.9, err)
+                self.assertEqual(lines, [])
+                self.assertIn("second signal", err)
+                continue
+            # Nothing waits out its time-out; the reader written is finished.
+            self.assertLess(took, 2.0, err)
+            self.assertEqual([r["status"] for r in json.loads(out)["results"]], ["verified", "skipped", "skipped"])
+            self.assertEqual([(line["port"], line["status"]) for line in lines], [(written, "verified")])
+            self.assertEqual(paced.settings("W%d" % n), "W261SF")
+
+    def test_a_record_that_cannot_be_written_fails_the_run(self):
+        ptys = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO") for i in range(2)]
+        targets = ["--port", ptys[0], "--port", ptys[1], "--jobs", "1"]
+        cases = [(["--log", "/dev/full"], None, "the log line of %s (verified) is lost" % ptys[0]),
+                 (["--trace", "/dev/full"], None, "the trace is incomplete"),
+                 (["--json"], "/dev/full", "the JSON document is lost")]
+        for extra, stdout, message in cases:
+            for i in range(2):
+                self.sim.set_settings("L%d" % i, "TMX1DO")
+            with open(stdout or os.devnull, "w") as out:
+                run = subprocess.run([CLI, "apply", self.profile("W261SF")] + targets + extra,
+                                     stdout=out, stderr=subprocess.PIPE, text=True, timeout=60)
+            self.assertEqual(run.returncode, 8, run.stderr)
+            self.assertIn(message, run.stderr)
+            # The reader in progress is finished; a lost record starts no other.
+            self.assertEqual(self.sim.settings("L0"), "W261SF")
+            self.assertEqual(self.sim.settings("L1"), "W261SF" if stdout else "TMX1DO", extra)
+
+    def test_more_ports_than_open_files_are_all_served(self):
+        import resource
+        ptys = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO") for i in range(60)]
+        env = dict(os.environ, VELMORA_PORTS=",".join(ptys))
+        run = subprocess.run([CLI, "apply", self.profile("W261SF"), "--all", "--json"], env=env,
+                             capture_output=True, text=True, timeout=120,
+                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (40, 40)))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual({r["port"]: r["status"] for r in json.loads(run.stdout)["results"]},
+                         {pty: "verified" for pty in ptys})
+        for i in range(60):
+            self.assertEqual(self.sim.settings("L%d" % i), "W261SF")
+
+    def test_the_port_is_handed_back_open_to_others_and_as_it_was(self):
+        import termios
+        pty = self.sim.add_port("L", "lnx", settings="TMX1DO")
+        os.chmod(pty, 0o666)
+        with open(pty, "rb", buffering=0) as f:
+            attrs = termios.tcgetattr(f)
+            attrs[0] |= termios.ICRNL | termios.BRKINT
+            attrs[4] = attrs[5] = termios.B9600
+            attrs[6][termios.VMIN] = 1
+            termios.tcsetattr(f, termios.TCSANOW, attrs)
+            before = termios.tcgetattr(f)
+        run = self.run_cli("apply", self.profile("W261SF"), "--port", pty)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(pty, "rb", buffering=0) as f:
+            self.assertEqual(termios.tcgetattr(f), before)
+        # Another user (not root, whom exclusivity does not stop) can open it.
+        if os.geteuid() != 0:
+            self.skipTest("opening as another user needs root to switch users")
+        other = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", sys.executable,
+                                "-c", "import os; os.close(os.open(%r, os.O_RDWR | os.O_NOCTTY))" % pty],
+                               capture_output=True, text=True, timeout=30)
+        self.assertEqual(other.returncode, 0, other.stderr)
+
+    def test_a_port_name_that_is_not_utf8_is_served_and_recorded(self):
+        reader = self.sim.add_port("L", "lnx", settings="TMX1DO")
+        odd = os.fsencode(self.dir.name) + b"/port-\xff\x01"
+        os.symlink(reader, odd)
+        env = dict(os.environb, VELMORA_PORTS=odd)
+        log = self.path("site.log")
+        run = subprocess.run([CLI, "apply", self.profile("W261SF"), "--all", "--json", "--log", log],
+                             env=env, capture_output=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        [record] = json.loads(run.stdout)["results"]
+        with open(log, "rb") as f:
+            [line] = [json.loads(line) for line in f]
+        for entry in (record, line):
+            self.assertEqual(entry["status"], "verified")
+            self.assertEqual(bytes.fromhex(entry["port_hex"]), odd)
+            self.assertTrue(entry["port"].endswith("port-\ufffd\x01"))
+        self.sim.set_settings("L", "TMX1DO")
+        run = subprocess.run([CLI, "apply", self.profile("W261SF"), "--port", odd], capture_output=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout.decode("ascii"),
+                         os.fsdecode(odd).replace("\udcff\x01", "\\xFF\\x01") +
+                         ": verified lnx firmware 1.00: now holds " +
+                         "interface=wiegand26 indication=direct standby=static touch_poll=off\n")
 
 
 if __name__ == "__main__":

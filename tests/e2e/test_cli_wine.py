@@ -127,6 +127,19 @@ class CliUnderWineTest(unittest.TestCase):
         self.assertEqual(self.sim.commands(PORT)[-1:], [b"AT+READS_USB"])
         self.assertNotIn(b"AT+" + PROFILE_LETTERS.encode(), bytes(self.sim.received(PORT)))
 
+        # An Lnx profile over --all asks every port but the one that is the
+        # Usb reader by its USB ids.
+        lnx = os.path.join(self.work, "lnx.json")
+        with open(lnx, "w") as f:
+            json.dump({"format": "velmora-profile/1", "kind": "lnx",
+                       "settings": {"interface": "wiegand26", "indication": "direct", "standby": "static",
+                                    "touch_poll": "off"}}, f)
+        self.sim.clear_received(PORT)
+        code, out, err = self.cli("apply", "Z:" + lnx.replace("/", "\\"), "--all", "--timeout", "300")
+        self.assertEqual(code, 3, err + out)
+        self.assertEqual(self.sim.commands("COM3"), [b"AT+READS_LNX"])
+        self.assertEqual(bytes(self.sim.received(PORT)), b"")
+
     def test_missing_port_is_no_reader(self):
         code, out, err = self.cli("read", "--kind", "usb", "--port", "COM40", "--json")
         self.assertEqual(code, 3, err + out)
