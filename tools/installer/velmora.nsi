@@ -6,7 +6,7 @@
 ;
 ; Built by tools/package:
 ;   makensis -INPUTCHARSET UTF8 -DEXE=<velmora.exe> -DCLI=<velmora-cli.exe> -DPDF=<help pdf>
-;            -DOUTFILE=<setup.exe> [-DARCH=amd64] tools/installer/velmora.nsi
+;            -DLICENSE=<LICENSE> -DOUTFILE=<setup.exe> [-DARCH=amd64] tools/installer/velmora.nsi
 ; The console tool velmora-cli.exe goes beside velmora.exe; it has no
 ; shortcut (it is run from a command prompt or a script).
 ; ARCH=amd64 makes a 64-bit installer for a 64-bit build of the program (used
@@ -16,9 +16,12 @@
 ;   setup.exe /S [/D=C:\Other Folder]          install (/D= last, unquoted)
 ;   uninstall.exe /S                           uninstall, keep appconfig.ini
 ;   uninstall.exe /S /REMOVECONFIG             uninstall and delete appconfig.ini
+;
+; The installer records each file's modification time: tools/package dates
+; them all to the last commit, so the same commit gives the same installer.
 
-!ifndef EXE | CLI | PDF | OUTFILE
-    !error "define EXE, CLI, PDF and OUTFILE (see the header of this file)"
+!ifndef EXE | CLI | PDF | LICENSE | OUTFILE
+    !error "define EXE, CLI, PDF, LICENSE and OUTFILE (see the header of this file)"
 !endif
 !ifndef ARCH
     !define ARCH x86
@@ -133,6 +136,7 @@ Section "$(SecProgramName)" SecProgram
     SetOutPath "$INSTDIR"
     File "/oname=velmora.exe" "${EXE}"
     File "/oname=velmora-cli.exe" "${CLI}"
+    File "/oname=LICENSE.txt" "${LICENSE}"
     SetOutPath "$INSTDIR\help"
     File "/oname=${HELP_FILE}" "${PDF}"
 
@@ -174,6 +178,7 @@ Section "un.$(SecProgramName)" SecUnProgram
     SectionIn RO
     Delete "$INSTDIR\velmora.exe"
     Delete "$INSTDIR\velmora-cli.exe"
+    Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\help\${HELP_FILE}"
     RMDir "$INSTDIR\help"
 
