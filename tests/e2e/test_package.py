@@ -285,7 +285,7 @@ class PortableZipTest(unittest.TestCase):
             # Sorted by name, each dated to the commit: the same commit gives
             # the same archive.
             self.assertEqual(archive.namelist(), [
-                "Velmora v.1.0/", "Velmora v.1.0/LICENSE.txt", "Velmora v.1.0/help/",
+                "Velmora v.1.0/", "Velmora v.1.0/COPYRIGHT.txt", "Velmora v.1.0/LICENSE.txt", "Velmora v.1.0/help/",
                 "Velmora v.1.0/help/" + HELP_NAME, "Velmora v.1.0/" + CLI_NAME, "Velmora v.1.0/velmora.exe",
             ])
             dated = commit_time()
@@ -409,12 +409,13 @@ class InstallerTest(harness.VelmoraTestCase):
 
     def assertInstalled(self, folder):
         files = unix_path(self.env, folder)
-        self.assertEqual(listing(files), {"velmora.exe", CLI_NAME, "LICENSE.txt", "help", "help/" + HELP_NAME,
-                                          "uninstall.exe", "appconfig.ini"})
+        self.assertEqual(listing(files), {"velmora.exe", CLI_NAME, "LICENSE.txt", "COPYRIGHT.txt", "help",
+                                          "help/" + HELP_NAME, "uninstall.exe", "appconfig.ini"})
         self.assertEqual(read(os.path.join(files, "LICENSE.txt")), read(LICENSE))
         with zipfile.ZipFile(PORTABLE_ZIP) as archive:
             self.assertEqual(read(os.path.join(files, "velmora.exe")), archive.read("Velmora v.1.0/velmora.exe"))
             self.assertEqual(read(os.path.join(files, CLI_NAME)), archive.read("Velmora v.1.0/" + CLI_NAME))
+            self.assertEqual(read(os.path.join(files, "COPYRIGHT.txt")), archive.read("Velmora v.1.0/COPYRIGHT.txt"))
         self.assertEqual(read(os.path.join(files, "help", HELP_NAME)), read(PDF))
         self.assertIn(read(os.path.join(files, "appconfig.ini")), FIRST_CONFIG)
         self.assertIn(set(os.listdir(os.path.join(start_menu(self.env), "Velmora"))), (SHORTCUTS_EN, SHORTCUTS_RU))
@@ -489,8 +490,8 @@ class InstallerTest(harness.VelmoraTestCase):
 
         # The uninstaller refuses while the program runs, and removes nothing.
         self.uninstall(INSTALL_DIR)
-        self.assertEqual(listing(folder), {"velmora.exe", CLI_NAME, "LICENSE.txt", "help", "help/" + HELP_NAME,
-                                           "uninstall.exe", "appconfig.ini"})
+        self.assertEqual(listing(folder), {"velmora.exe", CLI_NAME, "LICENSE.txt", "COPYRIGHT.txt", "help",
+                                           "help/" + HELP_NAME, "uninstall.exe", "appconfig.ini"})
         self.assertTrue(self.key_exists(UNINSTALL_KEY))
 
         self.driver.close_window()
@@ -663,9 +664,12 @@ class LinuxPackageTest(unittest.TestCase):
         self.assertIn("Copyright (c) 2026 The Velmora developers", licence)
         self.assertEqual(squeeze(texts["Expat"]), squeeze(licence.partition("The Velmora developers")[2]))
         self.assertIn("Redistributions in binary form must reproduce", texts["BSD-3-clause"])
-        # The tarball's program has the same libraries in it: the same file.
-        self.assertEqual(read(os.path.join(self.tar_root, "velmora-cli-1.0", "copyright")),
-                         read(os.path.join(self.deb_root, DEB_DOC + "copyright")))
+        # The tarball's program and velmora-cli.exe have the same libraries
+        # in them: the same file.
+        with zipfile.ZipFile(PORTABLE_ZIP) as archive:
+            windows = archive.read("Velmora v.1.0/COPYRIGHT.txt")
+        for copy in (read(os.path.join(self.tar_root, "velmora-cli-1.0", "copyright")), windows):
+            self.assertEqual(copy, read(os.path.join(self.deb_root, DEB_DOC + "copyright")))
 
     def test_lintian_finds_nothing(self):
         # Errors and warnings fail; an override would need its reason here.

@@ -6,7 +6,8 @@
 ;
 ; Built by tools/package:
 ;   makensis -INPUTCHARSET UTF8 -DEXE=<velmora.exe> -DCLI=<velmora-cli.exe> -DPDF=<help pdf>
-;            -DLICENSE=<LICENSE> -DOUTFILE=<setup.exe> [-DARCH=amd64] tools/installer/velmora.nsi
+;            -DLICENSE=<LICENSE> -DNOTICES=<COPYRIGHT.txt> -DCOPYRIGHT=<holder line>
+;            -DOUTFILE=<setup.exe> [-DARCH=amd64] tools/installer/velmora.nsi
 ; The console tool velmora-cli.exe goes beside velmora.exe; it has no
 ; shortcut (it is run from a command prompt or a script).
 ; ARCH=amd64 makes a 64-bit installer for a 64-bit build of the program (used
@@ -20,8 +21,8 @@
 ; The installer records each file's modification time: tools/package dates
 ; them all to the last commit, so the same commit gives the same installer.
 
-!ifndef EXE | CLI | PDF | LICENSE | OUTFILE
-    !error "define EXE, CLI, PDF, LICENSE and OUTFILE (see the header of this file)"
+!ifndef EXE | CLI | PDF | LICENSE | NOTICES | COPYRIGHT | OUTFILE
+    !error "define EXE, CLI, PDF, LICENSE, NOTICES, COPYRIGHT and OUTFILE (see the header of this file)"
 !endif
 !ifndef ARCH
     !define ARCH x86
@@ -109,7 +110,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion"  "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion"     "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} ${VERSION} setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName"     "${PRODUCT}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright"  "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright"  "${COPYRIGHT}"
 
 !macro REFUSE_WHILE_RUNNING
     FindWindow $0 "${WINDOW_CLASS}"
@@ -137,6 +138,7 @@ Section "$(SecProgramName)" SecProgram
     File "/oname=velmora.exe" "${EXE}"
     File "/oname=velmora-cli.exe" "${CLI}"
     File "/oname=LICENSE.txt" "${LICENSE}"
+    File "/oname=COPYRIGHT.txt" "${NOTICES}"
     SetOutPath "$INSTDIR\help"
     File "/oname=${HELP_FILE}" "${PDF}"
 
@@ -179,6 +181,7 @@ Section "un.$(SecProgramName)" SecUnProgram
     Delete "$INSTDIR\velmora.exe"
     Delete "$INSTDIR\velmora-cli.exe"
     Delete "$INSTDIR\LICENSE.txt"
+    Delete "$INSTDIR\COPYRIGHT.txt"
     Delete "$INSTDIR\help\${HELP_FILE}"
     RMDir "$INSTDIR\help"
 
