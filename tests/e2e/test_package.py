@@ -2,7 +2,9 @@
 """What a user downloads: the help PDF, the portable zip, the version
 resource and the installer, made by tools/package from this build's
 velmora.exe and velmora-cli.exe and checked under Wine; and the console
-tool's Linux downloads (the .deb and the static tarball), checked natively.
+tool's Linux downloads (the .deb and the static tarball), checked natively,
+the .deb also by Debian's lintian. Every date inside a download is the last
+commit's; tools/reproduce checks the rest of reproducibility (two clones).
 
 The installer is built for the build's own architecture (x64 on hosts whose
 kernel cannot run 32-bit programs), so the same script that makes the x86
@@ -15,12 +17,14 @@ was skipped (packaging tools missing: run `tools/setup packaging`).
 
 import glob
 import gzip
+import io
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import time
 import unittest
@@ -34,7 +38,8 @@ ROOT = harness.ROOT
 BUILD = harness.BUILD
 PROBE = os.environ.get("VELMORA_PACKAGE_PROBE") or os.path.join(BUILD, "tests", "e2e", "package-probe.exe")
 PACKAGE_DIR = os.path.join(BUILD, "package-test")
-TOOLS = ("makensis", "weasyprint", "pdftotext", "pdffonts")
+TOOLS = ("makensis", "weasyprint", "pdftotext", "pdffonts", "lintian")
+GENERATED = os.path.join(BUILD, "generated")
 
 INSTALL_DIR = "C:\\Velmora v.1.0"
 HELP_NAME = "Velmora ver_1_0.pdf"
@@ -68,6 +73,8 @@ DEB_ARCH = subprocess.run(["dpkg", "--print-architecture"], stdout=subprocess.PI
 DEB = os.path.join(PACKAGE_DIR, "velmora-cli_1.0_%s.deb" % DEB_ARCH)
 TARBALL = os.path.join(PACKAGE_DIR, "velmora-cli-1.0-linux-%s.tar.gz" % os.uname().machine)
 UDEV_RULE = "usr/lib/udev/rules.d/60-velmora.rules"
+LICENSE = os.path.join(ROOT, "LICENSE")
+DEB_DOC = "usr/share/doc/velmora-cli/"
 
 _packaged = None
 
@@ -85,8 +92,8 @@ def package():
             raise unittest.SkipTest("%s is not built" % program)
     if _packaged is None:
         shutil.rmtree(PACKAGE_DIR, ignore_errors=True)
-        # The Linux console tool is built statically by tools/package itself
-        # (build/linux-static), as for a release.
+        # The Linux console tools are built by tools/package itself
+        # (build/linux-deb), as for a release.
         run = subprocess.run([os.path.join(ROOT, "tools", "package"), "--no-setup", "--arch", ARCH,
                               "--exe", exe, "--cli", os.path.join(BUILD, CLI_NAME), "--dist", PACKAGE_DIR],
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -94,6 +101,12 @@ def package():
         _packaged = (run.returncode, run.stdout.decode(errors="replace"))
     if _packaged[0] != 0:
         raise AssertionError("tools/package failed:\n" + _packaged[1])
+
+
+def commit_time():
+    """The date every file in a download carries: the last commit's."""
+    return int(subprocess.run(["git", "-C", ROOT, "log", "-1", "--format=%ct"], stdout=subprocess.PIPE,
+                              check=True).stdout)
 
 
 def squeeze(text):
@@ -197,15 +210,16 @@ def read(path):
 
 
 def pe_header(image):
-    """(machine, subsystem) of a PE image."""
+    """(machine, subsystem, link time stamp) of a PE image."""
     assert image[:2] == b"MZ"
     pe = int.from_bytes(image[0x3C:0x40], "little")
     assert image[pe:pe + 4] == b"PE\0\0"
     machine = int.from_bytes(image[pe + 4:pe + 6], "little")
+    stamp = int.from_bytes(image[pe + 8:pe + 12], "little")
     # The optional header follows the 20-byte file header; Subsystem sits at
     # offset 68 in both its 32- and 64-bit forms.
     subsystem = int.from_bytes(image[pe + 24 + 68:pe + 24 + 70], "little")
-    return machine, subsystem
+    return machine, subsystem, stamp
 
 
 def elf_is_static(image):
@@ -268,17 +282,24 @@ class PortableZipTest(unittest.TestCase):
         package()
         with zipfile.ZipFile(PORTABLE_ZIP) as archive:
             self.assertIsNone(archive.testzip())
+            # Sorted by name, each dated to the commit: the same commit gives
+            # the same archive.
             self.assertEqual(archive.namelist(), [
-                "Velmora v.1.0/", "Velmora v.1.0/velmora.exe", "Velmora v.1.0/" + CLI_NAME,
-                "Velmora v.1.0/help/", "Velmora v.1.0/help/" + HELP_NAME,
+                "Velmora v.1.0/", "Velmora v.1.0/COPYRIGHT.txt", "Velmora v.1.0/LICENSE.txt", "Velmora v.1.0/help/",
+                "Velmora v.1.0/help/" + HELP_NAME, "Velmora v.1.0/" + CLI_NAME, "Velmora v.1.0/velmora.exe",
             ])
+            dated = commit_time()
+            # (to the two seconds zip counts in)
+            self.assertEqual({info.date_time for info in archive.infolist()}, {time.gmtime(dated & ~1)[:6]})
             self.assertEqual(archive.read("Velmora v.1.0/help/" + HELP_NAME), read(PDF))
+            self.assertEqual(archive.read("Velmora v.1.0/LICENSE.txt"), read(LICENSE))
             exe = archive.read("Velmora v.1.0/velmora.exe")
             cli = archive.read("Velmora v.1.0/" + CLI_NAME)
         # PE images for this build's machine: the window program and the
-        # console tool, each for its own subsystem.
-        self.assertEqual(pe_header(exe), (PE_MACHINE[ARCH], PE_GUI))
-        self.assertEqual(pe_header(cli), (PE_MACHINE[ARCH], PE_CONSOLE))
+        # console tool, each for its own subsystem, dated to the commit (strip
+        # writes SOURCE_DATE_EPOCH), not to the build.
+        self.assertEqual(pe_header(exe), (PE_MACHINE[ARCH], PE_GUI, dated))
+        self.assertEqual(pe_header(cli), (PE_MACHINE[ARCH], PE_CONSOLE, dated))
 
 
 class VersionResourceTest(unittest.TestCase):
@@ -388,11 +409,13 @@ class InstallerTest(harness.VelmoraTestCase):
 
     def assertInstalled(self, folder):
         files = unix_path(self.env, folder)
-        self.assertEqual(listing(files), {"velmora.exe", CLI_NAME, "help", "help/" + HELP_NAME, "uninstall.exe",
-                                          "appconfig.ini"})
+        self.assertEqual(listing(files), {"velmora.exe", CLI_NAME, "LICENSE.txt", "COPYRIGHT.txt", "help",
+                                          "help/" + HELP_NAME, "uninstall.exe", "appconfig.ini"})
+        self.assertEqual(read(os.path.join(files, "LICENSE.txt")), read(LICENSE))
         with zipfile.ZipFile(PORTABLE_ZIP) as archive:
             self.assertEqual(read(os.path.join(files, "velmora.exe")), archive.read("Velmora v.1.0/velmora.exe"))
             self.assertEqual(read(os.path.join(files, CLI_NAME)), archive.read("Velmora v.1.0/" + CLI_NAME))
+            self.assertEqual(read(os.path.join(files, "COPYRIGHT.txt")), archive.read("Velmora v.1.0/COPYRIGHT.txt"))
         self.assertEqual(read(os.path.join(files, "help", HELP_NAME)), read(PDF))
         self.assertIn(read(os.path.join(files, "appconfig.ini")), FIRST_CONFIG)
         self.assertIn(set(os.listdir(os.path.join(start_menu(self.env), "Velmora"))), (SHORTCUTS_EN, SHORTCUTS_RU))
@@ -467,8 +490,8 @@ class InstallerTest(harness.VelmoraTestCase):
 
         # The uninstaller refuses while the program runs, and removes nothing.
         self.uninstall(INSTALL_DIR)
-        self.assertEqual(listing(folder), {"velmora.exe", CLI_NAME, "help", "help/" + HELP_NAME, "uninstall.exe",
-                                           "appconfig.ini"})
+        self.assertEqual(listing(folder), {"velmora.exe", CLI_NAME, "LICENSE.txt", "COPYRIGHT.txt", "help",
+                                           "help/" + HELP_NAME, "uninstall.exe", "appconfig.ini"})
         self.assertTrue(self.key_exists(UNINSTALL_KEY))
 
         self.driver.close_window()
@@ -515,6 +538,34 @@ class InstallerTest(harness.VelmoraTestCase):
                 self.assertUninstalled(folder, left)
 
 
+def dep5(text):
+    """The paragraphs of a machine-readable copyright file as {field: value}
+    (continuation lines joined with newlines, "." lines as empty ones)."""
+    paragraphs = []
+    for block in re.split(r"\n\s*\n", text.strip()):
+        fields, name = {}, None
+        for line in block.splitlines():
+            if line[:1].isspace():
+                assert name, block
+                fields[name] += "\n" + ("" if line.strip() == "." else line[1:].rstrip())
+            else:
+                name, _, value = line.partition(":")
+                assert name and _ and name not in fields, line
+                fields[name] = value.strip()
+        paragraphs.append(fields)
+    return paragraphs
+
+
+def cmake_facts():
+    """The version project() sets and the USB ids protocol/usb_ids.h sets:
+    what the generated documents must say."""
+    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+        version = re.search(r"^project\(Velmora VERSION ([0-9.]+)", f.read(), re.M).group(1)
+    with open(os.path.join(ROOT, "protocol", "usb_ids.h")) as f:
+        ids = dict(re.findall(r"constexpr int TarvikUsb(\w+) = 0x([0-9A-Fa-f]{4});", f.read()))
+    return version, ids["VendorId"], ids["ProductId"]
+
+
 class LinuxPackageTest(unittest.TestCase):
     """The console tool's .deb and static tarball, checked natively."""
 
@@ -524,6 +575,8 @@ class LinuxPackageTest(unittest.TestCase):
         cls.work = tempfile.mkdtemp()
         cls.deb_root = os.path.join(cls.work, "deb")
         subprocess.run(["dpkg-deb", "-x", DEB, cls.deb_root], check=True)
+        cls.control = os.path.join(cls.work, "control")
+        subprocess.run(["dpkg-deb", "-e", DEB, cls.control], check=True)
         cls.tar_root = os.path.join(cls.work, "tar")
         os.mkdir(cls.tar_root)
         subprocess.run(["tar", "-xzf", TARBALL, "-C", cls.tar_root], check=True)
@@ -540,48 +593,138 @@ class LinuxPackageTest(unittest.TestCase):
         self.assertEqual(self.field("Package"), "velmora-cli")
         self.assertEqual(self.field("Version"), "1.0")
         self.assertEqual(self.field("Architecture"), DEB_ARCH)
-        # Linked statically, so it depends on nothing.
-        self.assertEqual(self.field("Depends"), "")
+        self.assertRegex(self.field("Maintainer"), r"^The Velmora developers <[\w.-]+@[\w-]+(\.[\w-]+)+>$")
+        # Linked against Debian's libraries, which it names.
+        depends = [item.split()[0] for item in self.field("Depends").split(",")]
+        self.assertIn("libc6", depends)
+        self.assertIn("libstdc++6", depends)
         files = {path for path in listing(self.deb_root) if os.path.isfile(os.path.join(self.deb_root, path))}
         self.assertEqual(files, {"usr/bin/velmora-cli", UDEV_RULE, "usr/share/man/man1/velmora-cli.1.gz",
-                                 "usr/share/doc/velmora-cli/copyright"})
-        # Every file root's, as dpkg will install it.
-        contents = subprocess.run(["dpkg-deb", "-c", DEB], stdout=subprocess.PIPE, check=True).stdout.decode()
-        for line in contents.splitlines():
-            self.assertEqual(line.split()[1], "root/root", line)
+                                 DEB_DOC + "copyright", DEB_DOC + "changelog.gz"})
+        # Every file root's and dated to the commit, as dpkg will install it.
+        contents = subprocess.run(["dpkg-deb", "--fsys-tarfile", DEB], stdout=subprocess.PIPE, check=True).stdout
+        with tarfile.open(fileobj=io.BytesIO(contents)) as tar:
+            for member in tar.getmembers():
+                self.assertEqual((member.uname, member.gname, member.mtime), ("root", "root", commit_time()),
+                                 member.name)
         program = os.path.join(self.deb_root, "usr", "bin", "velmora-cli")
         self.assertTrue(os.access(program, os.X_OK))
-        self.assertTrue(elf_is_static(read(program)), "the program needs a dynamic loader")
-        self.assertEqual(read(os.path.join(self.deb_root, UDEV_RULE)),
-                         read(os.path.join(ROOT, "packaging", "linux", "60-velmora.rules")))
+        self.assertFalse(elf_is_static(read(program)), "the Debian program is linked statically")
+        self.assertEqual(read(os.path.join(self.deb_root, UDEV_RULE)), read(os.path.join(GENERATED, "60-velmora.rules")))
         with gzip.open(os.path.join(self.deb_root, "usr/share/man/man1/velmora-cli.1.gz")) as man:
-            self.assertEqual(man.read(), read(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")))
+            self.assertEqual(man.read(), read(os.path.join(GENERATED, "velmora-cli.1")))
+        with gzip.open(os.path.join(self.deb_root, DEB_DOC + "changelog.gz")) as changelog:
+            self.assertRegex(changelog.read().decode(), r"^velmora-cli \(1\.0\) unstable; urgency=medium\n")
+        # md5sums covers every file, with the sums dpkg --verify will check.
+        run = subprocess.run(["md5sum", "-c", "--strict", os.path.join(self.control, "md5sums")],
+                             cwd=self.deb_root, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(len(read(os.path.join(self.control, "md5sums")).splitlines()), len(files))
+
+    def test_maintainer_scripts_reload_udev_rules(self):
+        # Each script run as dpkg runs it, with a udevadm that records its
+        # calls: installing applies the rule, removing forgets it.
+        bin_dir = os.path.join(self.work, "bin")
+        os.makedirs(bin_dir, exist_ok=True)
+        calls = os.path.join(self.work, "udevadm-calls")
+        with open(os.path.join(bin_dir, "udevadm"), "w") as f:
+            f.write('#!/bin/sh\necho "$*" >>"%s"\n' % calls)
+        os.chmod(os.path.join(bin_dir, "udevadm"), 0o755)
+        env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"])
+        cases = [
+            ("postinst", "configure", ["control --reload-rules", "trigger --subsystem-match=tty --action=change"]),
+            ("postrm", "remove", ["control --reload-rules"]),
+            ("postrm", "purge", ["control --reload-rules"]),
+            ("postrm", "upgrade", []),
+        ]
+        for script, action, expected in cases:
+            with self.subTest(script=script, action=action):
+                if os.path.exists(calls):
+                    os.remove(calls)
+                run = subprocess.run([os.path.join(self.control, script), action], env=env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                self.assertEqual(run.returncode, 0, run.stdout)
+                done = read(calls).decode().splitlines() if os.path.exists(calls) else []
+                self.assertEqual(done, expected)
+
+    def test_copyright_names_every_licence(self):
+        paragraphs = dep5(read(os.path.join(self.deb_root, DEB_DOC + "copyright")).decode("utf-8"))
+        self.assertEqual(paragraphs[0]["Format"],
+                         "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
+        files = {p["Files"]: p for p in paragraphs if "Files" in p}
+        texts = {p["License"].split("\n")[0]: p["License"].partition("\n")[2] for p in paragraphs
+                 if "License" in p and "Files" not in p}
+        self.assertEqual(files["*"]["Copyright"], "2026 The Velmora developers")
+        self.assertEqual(files["*"]["License"], "Expat")
+        self.assertEqual(files["CLI/*"]["License"], "BSD-3-clause")
+        self.assertEqual(files["nlohmann/*"]["License"], "Expat")
+        self.assertEqual(sorted(texts), ["BSD-3-clause", "Expat"])
+        # Our text is LICENSE's, word for word.
+        licence = read(LICENSE).decode()
+        self.assertIn("Copyright (c) 2026 The Velmora developers", licence)
+        self.assertEqual(squeeze(texts["Expat"]), squeeze(licence.partition("The Velmora developers")[2]))
+        self.assertIn("Redistributions in binary form must reproduce", texts["BSD-3-clause"])
+        # The tarball's program and velmora-cli.exe have the same libraries
+        # in them: the same file.
+        with zipfile.ZipFile(PORTABLE_ZIP) as archive:
+            windows = archive.read("Velmora v.1.0/COPYRIGHT.txt")
+        for copy in (read(os.path.join(self.tar_root, "velmora-cli-1.0", "copyright")), windows):
+            self.assertEqual(copy, read(os.path.join(self.deb_root, DEB_DOC + "copyright")))
+
+    def test_lintian_finds_nothing(self):
+        # Errors and warnings fail; an override would need its reason here.
+        run = subprocess.run(["lintian", "--fail-on", "error,warning", "--display-level", ">=warning", DEB],
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        tags = [line for line in run.stdout.decode().splitlines() if re.match(r"^[EWX]: ", line)]
+        self.assertEqual((run.returncode, tags), (0, []), run.stdout.decode())
 
     def test_packaged_program_runs(self):
-        program = os.path.join(self.deb_root, "usr", "bin", "velmora-cli")
-        run = subprocess.run([program, "--help"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, timeout=30)
-        self.assertEqual(run.returncode, 0, run.stderr)
-        for command in (b"ports", b"read", b"apply", b"verify"):
-            self.assertIn(command, run.stdout)
-        # Wrong usage is exit code 2, with a message and nothing on stdout.
-        run = subprocess.run([program, "apply"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, timeout=30)
-        self.assertEqual(run.returncode, 2)
-        self.assertTrue(run.stderr.strip())
+        # Both builds: Debian's and the static one.
+        for program in (os.path.join(self.deb_root, "usr", "bin", "velmora-cli"),
+                        os.path.join(self.tar_root, "velmora-cli-1.0", "velmora-cli")):
+            with self.subTest(program=program):
+                run = subprocess.run([program, "--help"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, timeout=30)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                for command in (b"ports", b"read", b"apply", b"verify"):
+                    self.assertIn(command, run.stdout)
+                # Wrong usage is exit code 2, with a message and nothing on stdout.
+                run = subprocess.run([program, "apply"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, timeout=30)
+                self.assertEqual(run.returncode, 2)
+                self.assertTrue(run.stderr.strip())
 
     def test_tarball_holds_the_same_files(self):
         folder = os.path.join(self.tar_root, "velmora-cli-1.0")
         self.assertEqual(listing(self.tar_root), {"velmora-cli-1.0", "velmora-cli-1.0/velmora-cli",
                                                   "velmora-cli-1.0/60-velmora.rules", "velmora-cli-1.0/velmora-cli.1",
-                                                  "velmora-cli-1.0/INSTALL"})
-        self.assertEqual(read(os.path.join(folder, "velmora-cli")),
-                         read(os.path.join(self.deb_root, "usr", "bin", "velmora-cli")))
+                                                  "velmora-cli-1.0/copyright", "velmora-cli-1.0/INSTALL"})
+        program = read(os.path.join(folder, "velmora-cli"))
+        self.assertTrue(elf_is_static(program), "the tarball's program needs a dynamic loader")
         self.assertTrue(os.access(os.path.join(folder, "velmora-cli"), os.X_OK))
         self.assertEqual(read(os.path.join(folder, "60-velmora.rules")), read(os.path.join(self.deb_root, UDEV_RULE)))
-        self.assertEqual(read(os.path.join(folder, "velmora-cli.1")),
-                         read(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")))
+        self.assertEqual(read(os.path.join(folder, "velmora-cli.1")), read(os.path.join(GENERATED, "velmora-cli.1")))
         self.assertIn(b"dialout", read(os.path.join(folder, "INSTALL")))
+        with tarfile.open(TARBALL) as tar:
+            names = tar.getnames()
+            self.assertEqual(names, sorted(names))
+            self.assertEqual({(m.uid, m.gid, m.mtime) for m in tar.getmembers()}, {(0, 0, commit_time())})
+
+    def test_generated_documents_state_the_facts_of_their_sources(self):
+        version, vendor, product = cmake_facts()
+        cases = [
+            # (generated file, what it must say)
+            ("velmora-cli.1", ['"Velmora %s"' % version, "%s:%s" % (vendor.upper(), product.upper())]),
+            ("60-velmora.rules", ['ATTRS{idVendor}=="%s"' % vendor.lower(), 'ATTR{idProduct}=="%s"' % product.lower()]),
+            ("velmora-help.html", ["<h1>Velmora %s</h1>" % version, "Velmora-%s-setup.exe" % version, HELP_NAME,
+                                   "VID_%s&amp;PID_%s" % (vendor.upper(), product.upper())]),
+        ]
+        for name, facts in cases:
+            with self.subTest(name=name):
+                text = read(os.path.join(GENERATED, name)).decode("utf-8")
+                self.assertEqual(re.findall(r"@\w+@", text), [])
+                for fact in facts:
+                    self.assertIn(fact, text)
 
     def test_udev_rule(self):
         rules = read(os.path.join(self.deb_root, UDEV_RULE)).decode()
@@ -606,8 +749,7 @@ class LinuxPackageTest(unittest.TestCase):
     def test_man_page_renders_cleanly(self):
         if not shutil.which("groff"):
             self.skipTest("no groff")
-        run = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-z",
-                              os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")],
+        run = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-z", os.path.join(GENERATED, "velmora-cli.1")],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
         self.assertEqual((run.returncode, run.stderr), (0, b""))
 

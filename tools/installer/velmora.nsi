@@ -6,6 +6,7 @@
 ;
 ; Built by tools/package:
 ;   makensis -INPUTCHARSET UTF8 -DEXE=<velmora.exe> -DCLI=<velmora-cli.exe> -DPDF=<help pdf>
+;            -DLICENSE=<LICENSE> -DNOTICES=<COPYRIGHT.txt> -DCOPYRIGHT=<holder line>
 ;            -DOUTFILE=<setup.exe> [-DARCH=amd64] tools/installer/velmora.nsi
 ; The console tool velmora-cli.exe goes beside velmora.exe; it has no
 ; shortcut (it is run from a command prompt or a script).
@@ -16,9 +17,12 @@
 ;   setup.exe /S [/D=C:\Other Folder]          install (/D= last, unquoted)
 ;   uninstall.exe /S                           uninstall, keep appconfig.ini
 ;   uninstall.exe /S /REMOVECONFIG             uninstall and delete appconfig.ini
+;
+; The installer records each file's modification time: tools/package dates
+; them all to the last commit, so the same commit gives the same installer.
 
-!ifndef EXE | CLI | PDF | OUTFILE
-    !error "define EXE, CLI, PDF and OUTFILE (see the header of this file)"
+!ifndef EXE | CLI | PDF | LICENSE | NOTICES | COPYRIGHT | OUTFILE
+    !error "define EXE, CLI, PDF, LICENSE, NOTICES, COPYRIGHT and OUTFILE (see the header of this file)"
 !endif
 !ifndef ARCH
     !define ARCH x86
@@ -106,7 +110,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion"  "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion"     "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} ${VERSION} setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName"     "${PRODUCT}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright"  "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright"  "${COPYRIGHT}"
 
 !macro REFUSE_WHILE_RUNNING
     FindWindow $0 "${WINDOW_CLASS}"
@@ -133,6 +137,8 @@ Section "$(SecProgramName)" SecProgram
     SetOutPath "$INSTDIR"
     File "/oname=velmora.exe" "${EXE}"
     File "/oname=velmora-cli.exe" "${CLI}"
+    File "/oname=LICENSE.txt" "${LICENSE}"
+    File "/oname=COPYRIGHT.txt" "${NOTICES}"
     SetOutPath "$INSTDIR\help"
     File "/oname=${HELP_FILE}" "${PDF}"
 
@@ -174,6 +180,8 @@ Section "un.$(SecProgramName)" SecUnProgram
     SectionIn RO
     Delete "$INSTDIR\velmora.exe"
     Delete "$INSTDIR\velmora-cli.exe"
+    Delete "$INSTDIR\LICENSE.txt"
+    Delete "$INSTDIR\COPYRIGHT.txt"
     Delete "$INSTDIR\help\${HELP_FILE}"
     RMDir "$INSTDIR\help"
 
