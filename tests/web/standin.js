@@ -7,7 +7,10 @@
 // back through `window.__serialStandIn`.
 (() => {
   const config = window.__standInConfig || { ports: [] };
-  if (config.noSerial) return; // a browser without Web Serial
+  if (config.noSerial) {
+    delete Navigator.prototype.serial; // a browser without Web Serial
+    return;
+  }
   const bridge = (request) => window.__serialBridge(request);
 
   class SerialPort extends EventTarget {

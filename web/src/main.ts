@@ -762,6 +762,8 @@ function tabKeys(e: KeyboardEvent): void {
 }
 
 async function start(): Promise<void> {
+  // The page's own note for when no script can run here (a file:// address).
+  document.getElementById("boot-note")?.remove();
   if ("serviceWorker" in navigator && window.isSecureContext)
     navigator.serviceWorker.register("sw.js").catch(() => undefined); // offline use is a bonus, never a failure
   const remembered = stored("language");
