@@ -131,7 +131,7 @@ export async function openBench({ ports = [], locale = "en-US", storage = {}, ha
     chain = chain.then(() =>
       page
         .evaluate(
-          ([kind, id, hex]) => (kind === "data" ? window.__standIn.data(id, hex) : window.__standIn.lost(id)),
+          ([kind, id, hex]) => (kind === "data" ? window.__standIn.data(id, hex) : window.__standIn.unplug(id)),
           [msg.event, msg.port, msg.hex],
         )
         .catch(() => undefined),

@@ -459,12 +459,12 @@ function notFound(): void {
   say(web().firstUse, "hint");
 }
 
-function lostMessage(): string {
-  return kind === 1 ? txt("TxtUsbDisconnected") : `${txt("TxtConnectionBroken")}\n\r(${reader?.label ?? ""} ${txt("TxtDisabled")})`;
+function lostMessage(entry: PortEntry | null = reader): string {
+  return kind === 1 ? txt("TxtUsbDisconnected") : `${txt("TxtConnectionBroken")}\n\r(${entry?.label ?? ""} ${txt("TxtDisabled")})`;
 }
 
 // Messages for a read that did not give settings.
-function readFailed(outcome: Outcome): void {
+function readFailed(outcome: Outcome, entry: PortEntry): void {
   switch (outcome.detail) {
     case Detail.Silent:
       say(txt("TxtNoReply"), "error");
@@ -485,7 +485,7 @@ function readFailed(outcome: Outcome): void {
       say(web().notIdentified, "error");
       break;
     default:
-      say(lostMessage(), "error");
+      say(lostMessage(entry), "error");
   }
 }
 
@@ -502,7 +502,7 @@ async function readClicked(): Promise<void> {
       for (const key of showSettings(outcome.before!)) say(txt(unrecognisedText[key]), "error");
       return;
     }
-    readFailed(outcome);
+    readFailed(outcome, entry);
     await resetReader();
   } finally {
     entry.busy = false;
@@ -538,12 +538,12 @@ async function writeClicked(): Promise<void> {
         say(web().refusedWrite, "error");
         return;
       case "link_lost":
-        say(lostMessage(), "error");
+        say(lostMessage(entry), "error");
         say(web().writeUnsure, "error");
         await resetReader();
         return;
       default:
-        readFailed(outcome);
+        readFailed(outcome, entry);
         await resetReader();
     }
   } finally {
@@ -735,7 +735,7 @@ function plugged(port: SerialPortLike, present: boolean): void {
     renderTable();
     if (entry === reader) {
       // A transaction in progress reports the loss itself.
-      if (!entry.busy) say(lostMessage(), "error");
+      if (!entry.busy) say(lostMessage(entry), "error");
       reader = null;
       setVersion(null);
       const link = entry.link;
