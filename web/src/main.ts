@@ -815,8 +815,12 @@ async function start(): Promise<void> {
   window.addEventListener("hashchange", profileFromLink);
   onPlug(plugged);
   document.body.dataset.ready = "true";
-  profileFromLink();
-  await guarded(() => search(false));
+  await guarded(async () => {
+    await search(false);
+    // A profile in the address goes on the panel after the reader's own
+    // settings, so the panel shows the profile until the user acts.
+    profileFromLink();
+  });
 }
 
 function disableAll(): void {
