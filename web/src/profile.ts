@@ -30,6 +30,16 @@ function at(text: string, key: string | null, after = 0): string {
   return position(text, i < 0 ? 0 : i);
 }
 
+// Where the value of a key starts.
+function atValue(text: string, key: string, after = 0): string {
+  const i = text.indexOf(JSON.stringify(key), after);
+  if (i < 0) return position(text, 0);
+  const colon = text.indexOf(":", i + JSON.stringify(key).length);
+  let v = colon + 1;
+  while (v < text.length && /\s/.test(text[v])) v++;
+  return position(text, v);
+}
+
 function typeName(v: unknown): string {
   if (v === null) return "null";
   if (Array.isArray(v)) return "an array";
@@ -69,17 +79,17 @@ export function parseProfile(text: string, fieldsOf: Fields): Profile | { error:
     return { error: `${at(text, null)}: a profile is a JSON object, not ${typeName(doc)}` };
   const d = doc as Record<string, unknown>;
   if ("format" in d && d.format !== ProfileFormat)
-    return { error: `${at(text, "format")}: unknown format ${JSON.stringify(d.format)} (this program reads "${ProfileFormat}")` };
+    return { error: `${atValue(text, "format")}: unknown format ${JSON.stringify(d.format)} (this program reads "${ProfileFormat}")` };
   for (const key of Object.keys(d))
     if (!["format", "kind", "settings"].includes(key))
       return { error: `${at(text, key)}: unknown key "${key}" (a profile has format, kind and settings)` };
   for (const key of ["format", "kind", "settings"])
     if (!(key in d)) return { error: `${at(text, null)}: the key "${key}" is missing` };
   if (d.kind !== "lnx" && d.kind !== "usb")
-    return { error: `${at(text, "kind")}: kind must be "lnx" or "usb", not ${JSON.stringify(d.kind)}` };
+    return { error: `${atValue(text, "kind")}: kind must be "lnx" or "usb", not ${JSON.stringify(d.kind)}` };
   const settings = d.settings;
   if (typeof settings !== "object" || settings === null || Array.isArray(settings))
-    return { error: `${at(text, "settings")}: settings must be an object, not ${typeName(settings)}` };
+    return { error: `${atValue(text, "settings")}: settings must be an object, not ${typeName(settings)}` };
   const fields = fieldsOf(d.kind);
   const keys = fields.map((f) => f.key);
   const base = text.indexOf('"settings"');
@@ -87,16 +97,16 @@ export function parseProfile(text: string, fieldsOf: Fields): Profile | { error:
   for (const [key, raw] of Object.entries(settings as Record<string, unknown>)) {
     const field = fields.find((f) => f.key === key);
     if (!field)
-      return { error: `${at(text, key, base)}: unknown setting "${key}" for a ${d.kind} reader (its settings are ${list(keys, " and ")})` };
+      return { error: `${at(text, key, base)}: unknown setting "${key}" for a ${d.kind} reader (its settings are ${keys.join(", ")})` };
     const value = typeof raw === "number" && Number.isInteger(raw) && key === "id_bytes" ? String(raw) : raw;
     if (typeof value !== "string")
-      return { error: `${at(text, key, base)}: ${key} must be a string (one of ${list(field.values)}), not ${typeName(raw)}` };
+      return { error: `${atValue(text, key, base)}: ${key} must be a string (one of ${list(field.values)}), not ${typeName(raw)}` };
     if (!field.values.includes(value))
-      return { error: `${at(text, key, base)}: ${key} cannot be "${value}": it is one of ${list(field.values)}` };
+      return { error: `${atValue(text, key, base)}: ${key} cannot be "${value}": it is one of ${list(field.values)}` };
     out[key] = value;
   }
   for (const key of keys)
     if (!(key in out))
-      return { error: `${at(text, "settings")}: the setting "${key}" is missing (a ${d.kind} profile has ${list(keys, " and ")})` };
+      return { error: `${atValue(text, "settings")}: the setting "${key}" is missing (a ${d.kind} profile has ${keys.join(", ")})` };
   return { kind: d.kind, settings: out };
 }
