@@ -13,9 +13,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "cli/drive.h"
 #include "cli/profile.h"
 #include "cli/trace.h"
-#include "protocol/exchange.h"
 #include "protocol/usb_ids.h"
 #include "serial/line.h"
 
@@ -234,9 +234,9 @@ void runJob(Context &context, PortJob &job)
     if (context.tracing)
         line.reset(new TracingLine(std::move(line), context.trace, job.port));
     switch (o.command) {
-    case Command::Apply: job.report = applyProfile(*line, context.profile, o.timeoutMs, o.dryRun); break;
-    case Command::Verify: job.report = verifyProfile(*line, context.profile, o.timeoutMs); break;
-    default: job.report = readReader(*line, context.kind, o.timeoutMs); break;
+    case Command::Apply: job.report = applyProfile(*line, context.profile, o.timeoutMs, o.dryRun, &interrupted); break;
+    case Command::Verify: job.report = verifyProfile(*line, context.profile, o.timeoutMs, &interrupted); break;
+    default: job.report = readReader(*line, context.kind, o.timeoutMs, &interrupted); break;
     }
 }
 

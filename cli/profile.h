@@ -1,14 +1,12 @@
-// Profiles: one reader kind's complete settings in a small JSON file, e.g.
-// {"format": "velmora-profile/1", "kind": "lnx", "settings": {"interface": "wiegand26", ...}}
+// Profile files of the console tool: reading, saving and --set overrides
+// over the rules of protocol/profile_format.h.
 #ifndef VELMORA_CLI_PROFILE_H
 #define VELMORA_CLI_PROFILE_H
 
 #include <string>
 
+#include "protocol/profile_format.h"
 #include "protocol/settings_table.h"
-
-constexpr char ProfileFormat[] = "velmora-profile/1";
-constexpr std::size_t ProfileSizeLimit = 64 * 1024;
 
 // Parses a profile's text. On failure returns false and sets `error` to a
 // sentence that names the line and column where one applies.

@@ -164,8 +164,8 @@ bool readerIdentified(ReaderType kind, const unsigned char *payload)
 WriteCommand writeCommandFor(const SettingsValues &settings)
 {
     WriteCommand command = {};
-    std::memcpy(command.bytes, "AT+", 3);
-    int at = 3;
+    std::memcpy(command.bytes, CommandPrefix, sizeof CommandPrefix - 1);
+    int at = sizeof CommandPrefix - 1;
     for (int f = 0; f < settingFieldCount(settings.kind); ++f) {
         const SettingField &field = settingField(settings.kind, f);
         const SettingValue *v = valueAt(settings, f);
@@ -206,7 +206,7 @@ SettingsValues settingsFromRecord(const UsbSettings &record)
 LnxSettings lnxRecordFrom(const SettingsValues &settings)
 {
     LnxSettings r;
-    std::memcpy(r.firmwareVersion, "1.00", FirmwareVersionLength);
+    std::memcpy(r.firmwareVersion, SupportedFirmwareVersion, FirmwareVersionLength);
     const SettingValue *v;
     r.readerInterface = (v = valueAt(settings, LnxInterfaceField)) ? static_cast<LnxInterface>(v->record)
                                                                     : LnxInterface::NotRecognized;
@@ -222,7 +222,7 @@ LnxSettings lnxRecordFrom(const SettingsValues &settings)
 UsbSettings usbRecordFrom(const SettingsValues &settings)
 {
     UsbSettings r;
-    std::memcpy(r.firmwareVersion, "1.00", FirmwareVersionLength);
+    std::memcpy(r.firmwareVersion, SupportedFirmwareVersion, FirmwareVersionLength);
     const SettingValue *v;
     r.operatingMode = (v = valueAt(settings, UsbModeField)) ? static_cast<OperatingMode>(v->record)
                                                              : OperatingMode::NotRecognized;

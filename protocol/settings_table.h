@@ -55,7 +55,7 @@ WriteCommand writeCommandFor(const SettingsValues &settings);
 // The records of the window program, through the table's record values.
 SettingsValues settingsFromRecord(const LnxSettings &record);
 SettingsValues settingsFromRecord(const UsbSettings &record);
-LnxSettings lnxRecordFrom(const SettingsValues &settings);  // firmwareVersion "1.00"
+LnxSettings lnxRecordFrom(const SettingsValues &settings);  // firmwareVersion the supported one
 UsbSettings usbRecordFrom(const SettingsValues &settings);
 
 // "lnx" / "usb".

@@ -12,20 +12,6 @@ const unsigned char LnxReadCommand[ReadCommandLength] = {
 const unsigned char UsbReadCommand[ReadCommandLength] = {
     'A', 'T', '+', 'R', 'E', 'A', 'D', 'S', '_', 'U', 'S', 'B'};
 
-// Both reader kinds currently run the same firmware release.
-const char LnxSupportedVersion[FirmwareVersionLength] = {'1', '.', '0', '0'};
-const char UsbSupportedVersion[FirmwareVersionLength] = {'1', '.', '0', '0'};
-
-const char Separator[] = " - ";
-const char Acknowledgement[] = "OK!";
-const char Refusal[] = "UNKNOWN CMD!";
-const char PayloadIntroducer[] = " >> ";
-
-constexpr int SeparatorLength = 3;
-constexpr int AcknowledgementLength = 3;
-constexpr int RefusalLength = 12;
-constexpr int PayloadIntroducerLength = 4;
-
 // True when `length` bytes at `at` lie within the count and equal `text`.
 bool matchesAt(const unsigned char *buffer, int count, int at, const char *text, int length)
 {
@@ -57,65 +43,84 @@ const unsigned char *readCommand(ReaderType type)
     return type == ReaderType::Usb ? UsbReadCommand : LnxReadCommand;
 }
 
-ReplyKind classifyReply(unsigned char *buffer, int count)
+ReplyParts findReplyParts(const unsigned char *buffer, int count)
 {
+    ReplyParts parts;
     if (buffer == nullptr || count <= 0)
-        return ReplyKind::Unrecognized;
+        return parts;
 
     int p = 0;
     while (p < count) {
-        if (!matchesAt(buffer, count, p, Separator, SeparatorLength)) {
+        if (!matchesAt(buffer, count, p, ReplySeparator, ReplySeparatorLength)) {
             ++p;
             continue;
         }
-        int k = p + SeparatorLength;
+        int k = p + ReplySeparatorLength;
         if (k >= count)
-            return ReplyKind::Unrecognized;
+            return parts;
 
         if (buffer[k] == 'O') {
-            int r = matchKeywordTail(buffer, count, k, Acknowledgement, AcknowledgementLength);
+            int r = matchKeywordTail(buffer, count, k, ReplyAcknowledgement, ReplyAcknowledgementLength);
             if (r == -2)
-                return ReplyKind::Unrecognized;
+                return parts;
             if (r >= 0) {
                 p = r + 1;
                 continue;
             }
-            int introducer = k + AcknowledgementLength;
-            if (!matchesAt(buffer, count, introducer, PayloadIntroducer, PayloadIntroducerLength))
-                return ReplyKind::WriteAck;
-            int payload = introducer + PayloadIntroducerLength;
-            // With nothing behind the introducer the buffer is left alone; the
-            // version check then fails on whatever the block begins with.
-            if (payload < count)
-                std::memmove(buffer, buffer + payload, static_cast<size_t>(count - payload));
-            return ReplyKind::SettingsReply;
+            parts.markerStart = p;
+            int introducer = k + ReplyAcknowledgementLength;
+            if (!matchesAt(buffer, count, introducer, PayloadIntroducer, PayloadIntroducerLength)) {
+                parts.kind = ReplyKind::WriteAck;
+                parts.markerEnd = introducer;
+                return parts;
+            }
+            parts.kind = ReplyKind::SettingsReply;
+            parts.markerEnd = introducer + PayloadIntroducerLength;
+            parts.payloadStart = parts.markerEnd;
+            return parts;
         }
 
         if (buffer[k] == 'U') {
-            int r = matchKeywordTail(buffer, count, k, Refusal, RefusalLength);
+            int r = matchKeywordTail(buffer, count, k, ReplyRefusal, ReplyRefusalLength);
             if (r == -2)
-                return ReplyKind::Unrecognized;
+                return parts;
             if (r >= 0) {
                 p = r + 1;
                 continue;
             }
-            return ReplyKind::UnknownCommand;
+            parts.kind = ReplyKind::UnknownCommand;
+            parts.markerStart = p;
+            parts.markerEnd = k + ReplyRefusalLength;
+            return parts;
         }
 
         p = k + 1;
     }
-    return ReplyKind::Unrecognized;
+    return parts;
+}
+
+ReplyKind classifyReply(unsigned char *buffer, int count)
+{
+    ReplyParts parts = findReplyParts(buffer, count);
+    // With nothing behind the introducer the buffer is left alone; the
+    // version check then fails on whatever the block begins with.
+    if (parts.kind == ReplyKind::SettingsReply && parts.payloadStart < count)
+        std::memmove(buffer, buffer + parts.payloadStart, static_cast<size_t>(count - parts.payloadStart));
+    return parts.kind;
+}
+
+const char *supportedFirmwareVersion(ReaderType type)
+{
+    // Each kind could have its own release; today both run the same one.
+    (void)type;
+    return SupportedFirmwareVersion;
 }
 
 int checkFirmwareVersion(ReaderType type, const unsigned char *payload)
 {
-    const char *supported;
-    switch (type) {
-    case ReaderType::Lnx: supported = LnxSupportedVersion; break;
-    case ReaderType::Usb: supported = UsbSupportedVersion; break;
-    default: return -1;
-    }
-    return std::memcmp(payload, supported, FirmwareVersionLength) == 0 ? 0 : -1;
+    if (type != ReaderType::Lnx && type != ReaderType::Usb)
+        return -1;
+    return std::memcmp(payload, supportedFirmwareVersion(type), FirmwareVersionLength) == 0 ? 0 : -1;
 }
 
 // The letters of every value live in the settings table; the decoders and

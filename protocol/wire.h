@@ -35,6 +35,26 @@ constexpr int LnxPayloadLength = 10;
 constexpr int UsbPayloadLength = 11;
 constexpr int ReplyBufferSize = 64;
 
+// The firmware release both reader kinds run, and the only one written to.
+constexpr char SupportedFirmwareVersion[FirmwareVersionLength + 1] = "1.00";
+
+// Commands begin with "AT+"; the two read commands with "AT+READS_".
+constexpr char CommandPrefix[] = "AT+";
+constexpr char ReadCommandPrefix[] = "AT+READS_";
+constexpr int ReadCommandPrefixLength = 9;
+
+// Reply markers, in the order they stand in a reply: the separator, then the
+// acknowledgement or the refusal, then (in a settings reply) the introducer
+// of the payload.
+constexpr char ReplySeparator[] = " - ";
+constexpr char ReplyAcknowledgement[] = "OK!";
+constexpr char ReplyRefusal[] = "UNKNOWN CMD!";
+constexpr char PayloadIntroducer[] = " >> ";
+constexpr int ReplySeparatorLength = 3;
+constexpr int ReplyAcknowledgementLength = 3;
+constexpr int ReplyRefusalLength = 12;
+constexpr int PayloadIntroducerLength = 4;
+
 struct LnxSettings {
     char firmwareVersion[FirmwareVersionLength];  // not terminated
     LnxInterface readerInterface;
@@ -60,10 +80,24 @@ struct WriteCommand {
 // The 12 bytes "AT+READS_LNX" or "AT+READS_USB" (not terminated).
 const unsigned char *readCommand(ReaderType type);
 
+// Where the parts of a reply are. The first complete marker decides.
+struct ReplyParts {
+    ReplyKind kind = ReplyKind::Unrecognized;
+    int markerStart = -1;   // the separator that decided; -1 when unrecognised
+    int markerEnd = -1;     // one past "OK!", "UNKNOWN CMD!" or " >> "
+    int payloadStart = -1;  // settings reply: where the payload begins (may be `count`)
+};
+
+// Classifies a received block of `count` bytes without changing it.
+ReplyParts findReplyParts(const unsigned char *buffer, int count);
+
 // Classifies a received block of `count` bytes. For a settings reply the
 // payload has been moved to the start of `buffer`. The buffer must hold at
 // least `count` bytes.
 ReplyKind classifyReply(unsigned char *buffer, int count);
+
+// The supported version of the kind: SupportedFirmwareVersion for both.
+const char *supportedFirmwareVersion(ReaderType type);
 
 // 0 when the first four payload bytes are the supported version, -1 otherwise.
 int checkFirmwareVersion(ReaderType type, const unsigned char *payload);

@@ -66,6 +66,20 @@ const Rejected RejectedProfiles[] = {
      "line 1, column 73: not JSON: a number out of range"},
     {"larger than 64 KiB", std::string(LnxProfile) + std::string(64 * 1024, ' '),
      "line 1, column 65537: the file goes on past 64 KiB"},
+    // Valid JSON, 30,000 levels deep, under 64 KiB: refused at the level
+    // past the limit, before it costs memory or time.
+    {"nested 30,000 levels inside settings",
+     lnxWith("\"interface\": " + std::string(30000, '[') + std::string(30000, ']')),
+     "line 1, column 104: nested more than 32 levels deep"},
+    {"kind given twice", "{\"format\": \"velmora-profile/1\", \"kind\": \"lnx\",\n \"k\\u0069nd\": \"usb\", \"settings\": {}}",
+     "line 2, column 2: the key \"kind\" is given twice"},
+    {"a setting given twice", lnxWith(Full + ", \"touch_poll\": \"off\", \"standby\": \"off\""),
+     "the key \"standby\" is given twice"},
+    {"a NUL behind the document", std::string(LnxProfile) + std::string(1, '\0'),
+     "line 1, column 153: not JSON: more text after the document at \"\\x00\""},
+    {"a value that is not UTF-8", lnxWith(Full + ", \"touch_poll\": \"o\xff\""), "ill-formed UTF-8"},
+    {"usb id_bytes beyond 64 bits", "{\"format\": \"velmora-profile/1\", \"kind\": \"usb\", \"settings\": {\"id_bytes\": 18446744073709551615}}",
+     "id_bytes cannot be \"18446744073709551615\""},
 };
 
 TEST(Profile, RefusesEachBadProfileWithAMessageThatSaysWhere)

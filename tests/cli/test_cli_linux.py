@@ -297,22 +297,65 @@ class CliTest(unittest.TestCase):
         self.assertEqual(self.sim.commands("L"), [b"AT+READS_LNX", b"AT+W261SF", b"AT+READS_LNX"])
         self.assertEqual(self.sim.settings("H"), "TMX1DO")
 
-    def test_ctrl_c_finishes_the_reader_in_progress_and_skips_the_rest(self):
-        ptys = [self.sim.add_port("L%d" % i, "lnx", settings="TMX1DO", delay_ms=200) for i in range(3)]
-        args = [CLI, "apply", self.profile("W261SF"), "--json", "--jobs", "1"]
-        for pty in ptys:
+    def test_devices_that_only_look_like_readers_at_19200_baud_are_never_written(self):
+        # Paced as a real line: bytes behind a reply come after it, not with it.
+        sim = ReaderSim(log_dir=self.logs, baud=19200, frame_ms=5)
+        self.addCleanup(sim.stop)
+        reply = b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n"
+        devices = {
+            "STREAM": (reply * 12, "no_reader"),
+            "CHATTER": (b"AT+READS_LNX - OK! >> 1.00TMX1AO chatter\r\n", "no_reader"),
+            "LONGVERSION": (b"AT+READS_LNX - OK! >> 1.000TMX1AO\r\n", "no_reader"),
+            "USBPAYLOAD": (b"AT+READS_LNX - OK! >> 1.00WHDH5EM\r\n", "no_reader"),
+            "SHORT": (b"AT+READS_LNX - OK! >> 1.00TMX1A\r\n", "wrong_reader"),
+        }
+        ptys = {}
+        for name, (answer, _) in devices.items():
+            # Each answers every command, a write included, with its " - OK!".
+            ptys[name] = sim.add_port(name, "script", rules=[{"prefix": "AT+", "reply": answer.decode()}])
+        ptys["READER"] = sim.add_port("READER", "lnx", settings="TMX1DO")
+        args = ["apply", self.profile("W261SF"), "--json", "--timeout", "500"]
+        for pty in ptys.values():
             args += ["--port", pty]
-        process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 10
-        while not self.sim.commands("L0") and time.monotonic() < deadline:
-            time.sleep(0.01)
-        process.send_signal(signal.SIGINT)
-        out, err = process.communicate(timeout=30)
-        statuses = [r["status"] for r in json.loads(out)["results"]]
-        self.assertEqual(statuses, ["verified", "skipped", "skipped"], err)
-        self.assertEqual(process.returncode, 130)
-        self.assertEqual(self.sim.received("L1"), b"")
-        self.assertEqual(self.sim.received("L2"), b"")
+        run = self.run_cli(*args)
+        results = self.results(run)
+        for name, (_, status) in devices.items():
+            self.assertEqual(sim.commands(name), [b"AT+READS_LNX"], name)
+            self.assertEqual(results[ptys[name]]["status"], status, name)
+        # The real reader on the same paced line is identified and written.
+        self.assertEqual(results[ptys["READER"]]["status"], "verified", run.stderr)
+        self.assertEqual(sim.settings("READER"), "W261SF")
+        self.assertEqual(run.returncode, 4, run.stderr)
+
+    def test_ctrl_c_abandons_a_reader_not_yet_written_and_finishes_one_written(self):
+        # Ctrl-C while the first reader's reply to the read is awaited: nothing
+        # is written anywhere. Ctrl-C once the write went out: that reader is
+        # acknowledged, read back and reported; the rest are skipped.
+        for batch, signal_after, first_status, first_commands in (
+                ("A", b"AT+READS_LNX", "skipped", [b"AT+READS_LNX"]),
+                ("B", b"AT+W261SF", "verified", [b"AT+READS_LNX", b"AT+W261SF", b"AT+READS_LNX"])):
+            names = ["%s%d" % (batch, i) for i in range(3)]
+            ptys = [self.sim.add_port(name, "lnx", settings="TMX1DO", delay_ms=300) for name in names]
+            args = [CLI, "apply", self.profile("W261SF"), "--json", "--jobs", "1", "--timeout", "3000"]
+            for pty in ptys:
+                args += ["--port", pty]
+            process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            deadline = time.monotonic() + 10
+            while signal_after not in self.sim.commands(names[0]) and time.monotonic() < deadline:
+                time.sleep(0.01)
+            signalled = time.monotonic()
+            process.send_signal(signal.SIGINT)
+            out, err = process.communicate(timeout=30)
+            took = time.monotonic() - signalled
+            statuses = [r["status"] for r in json.loads(out)["results"]]
+            self.assertEqual(statuses, [first_status, "skipped", "skipped"], err)
+            self.assertEqual(process.returncode, 130)
+            self.assertEqual(self.sim.commands(names[0]), first_commands)
+            self.assertEqual(self.sim.received(names[1]), b"")
+            self.assertEqual(self.sim.received(names[2]), b"")
+            if first_status == "skipped":
+                # Abandoned at once, not after the reader's answer or the time-out.
+                self.assertLess(took, 0.25, err)
 
 
 if __name__ == "__main__":

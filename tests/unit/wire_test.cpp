@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -108,9 +109,27 @@ TEST(ClassifyReply, TableOfBlocks)
 {
     for (const ClassifyCase &c : classifyCases) {
         std::vector<unsigned char> block = bytesOf(c.block);
-        ReplyKind kind = classifyReply(block.data(), static_cast<int>(block.size()));
+        const std::vector<unsigned char> original = block;
+        const int count = static_cast<int>(block.size());
+        // Without moving anything: the same kind, and where its parts are.
+        ReplyParts parts = findReplyParts(block.data(), count);
+        EXPECT_EQ(block, original) << c.what;
+        ReplyKind kind = classifyReply(block.data(), count);
         EXPECT_EQ(kind, c.expected) << c.what << ": got " << kindName(kind) << ", expected "
                                     << kindName(c.expected);
+        EXPECT_EQ(parts.kind, kind) << c.what;
+        if (kind == ReplyKind::Unrecognized) {
+            EXPECT_EQ(parts.markerStart, -1) << c.what;
+            continue;
+        }
+        // The marker stands where it says, and the payload is what was moved.
+        const std::string marker(original.begin() + parts.markerStart, original.begin() + parts.markerEnd);
+        const char *expected = kind == ReplyKind::UnknownCommand ? " - UNKNOWN CMD!"
+                               : kind == ReplyKind::WriteAck     ? " - OK!"
+                                                                 : " - OK! >> ";
+        EXPECT_EQ(marker, expected) << c.what;
+        if (kind == ReplyKind::SettingsReply && parts.payloadStart < count)
+            EXPECT_TRUE(std::equal(original.begin() + parts.payloadStart, original.end(), block.begin())) << c.what;
     }
 }
 

@@ -1,0 +1,88 @@
+// The console tool's I/O around the reader transactions.
+#include "cli/drive.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+bool stopped(const std::atomic<bool> *stop)
+{
+    return stop != nullptr && stop->load();
+}
+
+}  // namespace
+
+ReaderReport drive(SerialLine &line, ReaderTransaction &transaction, const std::atomic<bool> *stop)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point origin = Clock::now();
+    auto now = [origin] {
+        return std::chrono::duration<double, std::milli>(Clock::now() - origin).count();
+    };
+
+    TxAction action = stopped(stop) ? transaction.stop() : transaction.start(now());
+    while (action != TxAction::Done) {
+        if (stopped(stop) && transaction.stop() == TxAction::Done) {
+            action = TxAction::Done;
+            break;
+        }
+        LineStatus status;
+        if (action == TxAction::Send) {
+            line.discardInput();
+            if (!line.write(transaction.out(), static_cast<std::size_t>(transaction.outLength()), status)) {
+                action = transaction.lineFailed(now(), status.message.c_str());
+                continue;
+            }
+        }
+        const double left = transaction.deadline() - now();
+        if (left <= 0) {
+            action = transaction.timer(now());
+            continue;
+        }
+        const int wait = static_cast<int>(std::ceil(left < DriveSliceMs ? left : DriveSliceMs));
+        unsigned char bytes[ReplyBlockLimit];
+        const long got = line.read(bytes, sizeof bytes, wait, status);
+        if (got < 0)
+            action = transaction.lineFailed(now(), status.message.c_str());
+        else if (got > 0)
+            action = transaction.received(bytes, static_cast<int>(got), now());
+        else
+            action = transaction.timer(now());
+    }
+
+    const TxOutcome &o = transaction.outcome();
+    ReaderReport report;
+    report.kind = o.kind;
+    report.status = o.status;
+    report.firmware = o.firmware;
+    report.hasBefore = o.hasBefore;
+    report.before = o.before;
+    report.hasAfter = o.hasAfter;
+    report.after = o.after;
+    report.wrote = o.wrote;
+    report.error = o.error;
+    return report;
+}
+
+ReaderReport readReader(SerialLine &line, ReaderType kind, int timeoutMs, const std::atomic<bool> *stop)
+{
+    SettingsValues wanted;
+    wanted.kind = kind;
+    ReaderTransaction transaction(TxOperation::Read, wanted, timeoutMs, false);
+    return drive(line, transaction, stop);
+}
+
+ReaderReport applyProfile(SerialLine &line, const SettingsValues &profile, int timeoutMs, bool dryRun,
+                          const std::atomic<bool> *stop)
+{
+    ReaderTransaction transaction(TxOperation::Apply, profile, timeoutMs, dryRun);
+    return drive(line, transaction, stop);
+}
+
+ReaderReport verifyProfile(SerialLine &line, const SettingsValues &profile, int timeoutMs,
+                           const std::atomic<bool> *stop)
+{
+    ReaderTransaction transaction(TxOperation::Verify, profile, timeoutMs, false);
+    return drive(line, transaction, stop);
+}
