@@ -1,12 +1,12 @@
-// The page core's codec entry points run natively over files: one line per
+// The codec's check entry points run natively over files: one line per
 // file with the reply kind and, for each reader kind, the firmware check
-// and the decoded values. The browser tests compare it with core.wasm.
+// and the decoded values. The browser tests compare it with the same code built to WebAssembly.
 #include <cstdio>
 #include <cstring>
 
-extern "C" unsigned char *vmIo();
-extern "C" int vmClassify(int count);
-extern "C" int vmDecode(int kind);
+extern "C" unsigned char *check_io();
+extern "C" int check_classify(int count);
+extern "C" int check_decode(int kind);
 
 int main(int argc, char **argv)
 {
@@ -18,16 +18,16 @@ int main(int argc, char **argv)
         int n = static_cast<int>(std::fread(bytes, 1, sizeof bytes, f));
         std::fclose(f);
         std::printf("%s", argv[i]);
-        unsigned char *io = vmIo();
+        unsigned char *io = check_io();
         std::memset(io, 0, 256);
         std::memcpy(io, bytes, static_cast<size_t>(n));
-        std::printf(" %d", vmClassify(n));
+        std::printf(" %d", check_classify(n));
         unsigned char payload[64];
         std::memcpy(payload, io, sizeof payload);
         for (int kind = 0; kind < 2; ++kind) {
             std::memset(io, 0, 256);
             std::memcpy(io, payload, sizeof payload);
-            int fw = vmDecode(kind);
+            int fw = check_decode(kind);
             std::printf(" %d:%d,%d,%d,%d", fw, io[0], io[1], io[2], io[3]);
         }
         std::printf("\n");

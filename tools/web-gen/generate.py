@@ -102,6 +102,11 @@ def product_names():
     return [m.group(2), m.group(1)]
 
 
+def firmware():
+    m = re.search(r'SupportedFirmwareVersion\[[^]]*\] = "([^"]+)";', read("protocol/wire.h"))
+    return m.group(1)
+
+
 def usb_ids():
     header = read("protocol/usb_ids.h")
     get = lambda n: int(re.search(n + r" = (0x[0-9A-Fa-f]+);", header).group(1), 16)
@@ -121,6 +126,7 @@ def main():
         "version": v,
         "usb": usb_ids(),
         "productNames": product_names(),
+        "firmware": firmware(),
         "texts": {"en": en, "ru": ru},
         "lampColors": colors,
         "groups": panel_groups(),

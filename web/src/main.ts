@@ -2,7 +2,6 @@
 // join them. Reader rules live in the core (core.ts); ports in serial.ts.
 import { Core, Detail, Kind, KindNames, Op, Outcome, Values } from "./core";
 import { facts } from "./generated";
-import { profileText, parseProfile, Profile } from "./profile";
 import {
   choosePort,
   grantedPorts,
@@ -28,6 +27,7 @@ interface PortEntry {
   link: Link | null;
   busy: boolean;
   present: boolean;
+  lossSaid: boolean; // the unplug was reported
 }
 
 const Usb = facts.usb;
@@ -299,6 +299,7 @@ function entryOf(port: SerialPortLike): PortEntry {
       link: null,
       busy: false,
       present: true,
+      lossSaid: false,
     };
     ports.set(port, entry);
   }
@@ -459,8 +460,22 @@ function notFound(): void {
   say(web().firstUse, "hint");
 }
 
-function lostMessage(entry: PortEntry | null = reader): string {
-  return kind === 1 ? txt("TxtUsbDisconnected") : `${txt("TxtConnectionBroken")}\n\r(${entry?.label ?? ""} ${txt("TxtDisabled")})`;
+// The broken-connection message, once per unplug.
+function sayLost(entry: PortEntry): void {
+  if (entry.lossSaid) return;
+  entry.lossSaid = true;
+  say(kind === 1 ? txt("TxtUsbDisconnected") : `${txt("TxtConnectionBroken")}\n\r(${entry.label} ${txt("TxtDisabled")})`, "error");
+}
+
+// A port unplugged while its transaction ran: the transaction's own
+// messages come first, then the loss.
+async function afterTransaction(entry: PortEntry): Promise<void> {
+  entry.busy = false;
+  if (entry.present) return;
+  sayLost(entry);
+  if (reader === entry) reader = null;
+  setVersion(reader?.firmware ?? null);
+  await closeLink(entry);
 }
 
 // Messages for a read that did not give settings.
@@ -485,7 +500,7 @@ function readFailed(outcome: Outcome, entry: PortEntry): void {
       say(web().notIdentified, "error");
       break;
     default:
-      say(lostMessage(entry), "error");
+      sayLost(entry);
   }
 }
 
@@ -505,7 +520,7 @@ async function readClicked(): Promise<void> {
     readFailed(outcome, entry);
     await resetReader();
   } finally {
-    entry.busy = false;
+    await afterTransaction(entry);
   }
 }
 
@@ -514,11 +529,12 @@ async function writeClicked(): Promise<void> {
   const entry = reader;
   entry.busy = true;
   try {
-    const outcome = await core!.run(entry.link!, kind, Op.Write, panelValues(), traceFor(entry));
+    const outcome = await core!.run(entry.link!, kind, Op.Apply, panelValues(), traceFor(entry));
     note(entry, outcome, kind);
     logApply(entry, outcome);
     switch (outcome.status) {
       case "verified":
+      case "unchanged": // the reader already held them: nothing to send
         say(txt("TxtSettingsWritten"), "ok");
         return;
       case "mismatch": {
@@ -538,7 +554,7 @@ async function writeClicked(): Promise<void> {
         say(web().refusedWrite, "error");
         return;
       case "link_lost":
-        say(lostMessage(entry), "error");
+        sayLost(entry);
         say(web().writeUnsure, "error");
         await resetReader();
         return;
@@ -547,7 +563,7 @@ async function writeClicked(): Promise<void> {
         await resetReader();
     }
   } finally {
-    entry.busy = false;
+    await afterTransaction(entry);
   }
 }
 
@@ -560,20 +576,7 @@ function settingsJson(k: Kind, values: Values | null): Record<string, string | n
   return out;
 }
 
-const ErrorTexts: Record<number, string> = {
-  [Detail.Silent]: "no reply",
-  [Detail.Garbled]: "reply not recognised",
-  [Detail.UnknownCommand]: "command refused (UNKNOWN CMD)",
-  [Detail.Firmware]: "firmware not supported",
-  [Detail.Unrecognised]: "settings not recognised",
-  [Detail.LinkLost]: "link lost",
-  [Detail.NoAck]: "no acknowledgement of the write",
-};
-
 function logApply(entry: PortEntry, outcome: Outcome, k: Kind = kind): void {
-  const ok = ["read", "unchanged", "verified"].includes(outcome.status);
-  let error: string | null = ok ? null : (ErrorTexts[outcome.detail] ?? outcome.status);
-  if (outcome.status === "mismatch" && outcome.detail === Detail.None) error = "read-back differs from the profile";
   const line = {
     port: entry.label,
     kind: KindNames[k],
@@ -581,7 +584,7 @@ function logApply(entry: PortEntry, outcome: Outcome, k: Kind = kind): void {
     status: outcome.status,
     before: settingsJson(k, outcome.before),
     after: settingsJson(k, outcome.after),
-    error,
+    error: outcome.error,
     time: timestamp(),
     host: location.host,
     serial: entry.usb,
@@ -646,24 +649,21 @@ function download(name: string, text: string, type: string): void {
   setTimeout(() => URL.revokeObjectURL(a.href), 1000);
 }
 
-function currentProfile(): Profile {
-  return { kind: KindNames[kind], settings: settingsJson(kind, panelValues()) as Record<string, string> };
+function savedProfileText(): string {
+  return core!.profileText(kind, panelValues()) ?? "";
 }
 
-async function loadOntoPanel(profile: Profile): Promise<void> {
-  const k = KindNames.indexOf(profile.kind as "lnx") as Kind;
-  if (k !== kind) {
+async function loadOntoPanel(profile: { kind: Kind; values: Values }): Promise<void> {
+  if (profile.kind !== kind) {
     say(web().profileWrongKind, "hint");
-    await switchTab(k, false);
+    await switchTab(profile.kind, false);
   }
-  const fields = core!.fields(k);
-  showSettings(fields.map((f) => f.values.indexOf(profile.settings[f.key])));
+  showSettings(profile.values);
   say(web().profileLoaded, "ok");
 }
 
 async function loadProfileFile(file: File): Promise<void> {
-  const text = await file.text();
-  const result = parseProfile(text, (k) => core!.fields(KindNames.indexOf(k as "lnx") as Kind));
+  const result = core!.parseProfile(await file.text());
   if ("error" in result) return say(`${file.name}: ${result.error}`, "error");
   await loadOntoPanel(result);
 }
@@ -675,15 +675,15 @@ function profileFromLink(): void {
   try {
     text = decodeURIComponent(hash.slice("#profile=".length));
   } catch {
-    return say(`${web().badLink} URI`, "error");
+    return say(`${web().badLink} ${hash.slice(0, 40)}`, "error");
   }
-  const result = parseProfile(text, (k) => core!.fields(KindNames.indexOf(k as "lnx") as Kind));
+  const result = core!.parseProfile(text);
   if ("error" in result) return say(`${web().badLink} ${result.error}`, "error");
   void loadOntoPanel(result);
 }
 
 async function copyLink(): Promise<void> {
-  const text = profileText(currentProfile()).replace(/\n/g, "");
+  const text = JSON.stringify(JSON.parse(savedProfileText()));
   const url = location.href.split("#")[0] + "#profile=" + encodeURIComponent(text);
   history.replaceState(null, "", url);
   try {
@@ -733,17 +733,16 @@ function plugged(port: SerialPortLike, present: boolean): void {
   if (!present) {
     entry.status = "unplugged";
     renderTable();
-    if (entry === reader) {
-      // A transaction in progress reports the loss itself.
-      if (!entry.busy) say(lostMessage(entry), "error");
+    // A transaction in progress reports the loss when it ends.
+    if (entry === reader && !entry.busy) {
+      sayLost(entry);
       reader = null;
       setVersion(null);
-      const link = entry.link;
-      entry.link = null;
-      if (link && !entry.busy) void link.close();
+      void closeLink(entry);
     }
     return;
   }
+  entry.lossSaid = false;
   entry.status = "";
   renderTable();
   if (!reader && !working && (kind === 0 || isTarvikUsb(entry)))
@@ -786,7 +785,7 @@ async function start(): Promise<void> {
     return disableAll();
   }
   try {
-    core = await Core.load("core.wasm");
+    core = await Core.load("core.wasm", facts.firmware);
   } catch (e) {
     say(String(e), "error");
     return disableAll();
@@ -801,7 +800,7 @@ async function start(): Promise<void> {
   $("add-reader").addEventListener("click", () => void guarded(addReader));
   $("apply-all").addEventListener("click", () => void guarded(applyAll));
   $("save-profile").addEventListener("click", () =>
-    download(`velmora-${KindNames[kind]}.json`, profileText(currentProfile()), "application/json"),
+    download(`velmora-${KindNames[kind]}.json`, savedProfileText(), "application/json"),
   );
   $("load-profile").addEventListener("change", () => {
     const input = $<HTMLInputElement>("load-profile");
