@@ -55,7 +55,7 @@ export function browser() {
   if (!browserPromise)
     browserPromise = chromium.launch({
       executablePath: Chromium,
-      headless: true,
+      headless: !process.env.VELMORA_WEB_HEADED,
       args: process.getuid && process.getuid() === 0 ? ["--no-sandbox"] : [],
     });
   return browserPromise;
@@ -125,17 +125,29 @@ export async function openBench({ ports = [], locale = "en-US", storage = {}, ha
   const errors = [];
   page.on("pageerror", (e) => errors.push(String(e)));
   await page.exposeFunction("__serialBridge", (request) => bridge.request(request));
-  // Bytes and losses reach the page in the order they came.
-  let chain = Promise.resolve();
+  // Bytes and losses reach the page in the order they came; whatever came
+  // while the page was busy with the last batch goes over in one call, as
+  // a browser hands over what its serial driver has gathered.
+  let queue = [];
+  let flushing = false;
+  const flush = async () => {
+    if (flushing) return;
+    flushing = true;
+    while (queue.length) {
+      const batch = queue;
+      queue = [];
+      await page
+        .evaluate((events) => {
+          for (const [kind, id, hex] of events)
+            kind === "data" ? window.__standIn.data(id, hex) : window.__standIn.unplug(id);
+        }, batch)
+        .catch(() => undefined);
+    }
+    flushing = false;
+  };
   bridge.onEvent = (msg) => {
-    chain = chain.then(() =>
-      page
-        .evaluate(
-          ([kind, id, hex]) => (kind === "data" ? window.__standIn.data(id, hex) : window.__standIn.unplug(id)),
-          [msg.event, msg.port, msg.hex],
-        )
-        .catch(() => undefined),
-    );
+    queue.push([msg.event, msg.port, msg.hex]);
+    void flush();
   };
   const bench = {
     page,
