@@ -160,6 +160,11 @@ test("a port that will not open: the troubleshooting panel with its causes", asy
     const text = await panel.textContent();
     for (const cause of [/Another program holds it/, /dialout/, /driver/, /NetworkError/]) assert.match(text, cause);
     assert.ok((await b.alerts()).includes("Error opening [Serial #1]!"));
+    // Apply to all keeps going and logs the port it could not ask.
+    await b.click("Apply to all");
+    const [line] = (await download(b, "Download log")).text.trimEnd().split("\n").map((l) => JSON.parse(l));
+    assert.equal(line.status, "no_reader");
+    assert.match(line.error, /could not be opened \(NetworkError/);
   } finally {
     await b.close();
   }

@@ -360,6 +360,7 @@ async function openLink(entry: PortEntry): Promise<Link | null> {
 
 function showTrouble(entry: PortEntry, e: unknown): void {
   const name = e instanceof Error ? `${e.name}: ${e.message}` : String(e);
+  $("trouble-port").dataset.error = name;
   $("trouble-port").textContent = `${entry.label}. ${web().openError} ${name}`;
   $("trouble").hidden = false;
   say(`${txt("TxtErrorOpening")} [${entry.label}]!`, "error");
@@ -622,6 +623,16 @@ async function applyAll(): Promise<void> {
         if (!link) {
           entry.status = "no_reader";
           renderTable();
+          // The log has a line for every port asked, this one included.
+          logApply(entry, {
+            status: "no_reader",
+            detail: Detail.LinkLost,
+            firmware: null,
+            before: null,
+            after: null,
+            wrote: false,
+            error: `${entry.label}: the port could not be opened (${$("trouble-port").dataset.error ?? ""})`,
+          }, k);
           return;
         }
         const outcome = await core!.run(link, k, Op.Apply, values, traceFor(entry));
