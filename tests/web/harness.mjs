@@ -13,7 +13,7 @@ import { fileURLToPath } from "node:url";
 const here = dirname(fileURLToPath(import.meta.url));
 export const root = resolve(here, "../..");
 const require = createRequire(join(root, "web", "package.json"));
-const { chromium } = require("playwright-core");
+export const { chromium } = require("playwright-core");
 
 export const webDir = process.env.VELMORA_WEB_DIR || join(root, "build", "web");
 const standIn = readFileSync(join(here, "standin.js"), "utf8");

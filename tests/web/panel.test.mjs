@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 import { after, test } from "node:test";
 import { pathToFileURL } from "node:url";
 import { join } from "node:path";
-import { browser, closeBrowser, openBench, webDir } from "./harness.mjs";
+import { browser, Chromium, chromium, closeBrowser, openBench, serve, webDir } from "./harness.mjs";
 
 after(closeBrowser);
 
@@ -128,7 +128,7 @@ test("Russian: first visit follows the browser, the choice and the tab are remem
   }
 });
 
-test("without Web Serial, or from a file, the page names what works and throws nothing", async () => {
+test("without Web Serial, from a file or over plain http from another host, the page says what works", async () => {
   const b = await openBench({ noSerial: true });
   try {
     const alerts = await b.alerts();
@@ -147,5 +147,26 @@ test("without Web Serial, or from a file, the page names what works and throws n
     assert.match((await page.getByRole("alert").allTextContents()).join(), /https or from localhost/);
   } finally {
     await context.close();
+  }
+  // A host name that is not localhost: plain http there is no secure context.
+  const site = await serve(webDir);
+  const other = await chromium.launch({
+    executablePath: Chromium,
+    headless: true,
+    args: ["--host-resolver-rules=MAP velmora.test 127.0.0.1", ...(process.getuid?.() === 0 ? ["--no-sandbox"] : [])],
+  });
+  try {
+    const page = await other.newPage();
+    const errors = [];
+    page.on("pageerror", (e) => errors.push(String(e)));
+    await page.goto(site.url.replace("127.0.0.1", "velmora.test"));
+    await page.waitForSelector("body[data-ready]");
+    const alerts = await page.getByRole("alert").allTextContents();
+    assert.equal(alerts.length, 1);
+    assert.match(alerts[0], /must be opened over https or from localhost/);
+    assert.deepEqual(errors, []);
+  } finally {
+    await other.close();
+    await site.close();
   }
 });
