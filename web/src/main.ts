@@ -425,7 +425,11 @@ async function search(interactive: boolean): Promise<void> {
   renderTable();
   const candidates = k === 1 ? granted.filter(isTarvikUsb) : granted;
   const outcomes = await Promise.all(candidates.map(async (e) => ({ e, o: await probe(e, k) })));
-  if (k !== kind) return; // the tab changed meanwhile
+  if (k !== kind) {
+    // The tab changed meanwhile: these readers are of the other kind.
+    for (const { e } of outcomes) if (e.link && e !== reader) await closeLink(e);
+    return;
+  }
   for (const { o } of outcomes)
     if (o && o.detail === Detail.Firmware) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
   const hit = outcomes.find(({ o }) => o && o.status === "read");
