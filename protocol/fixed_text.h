@@ -3,7 +3,8 @@
 #ifndef VELMORA_PROTOCOL_FIXED_TEXT_H
 #define VELMORA_PROTOCOL_FIXED_TEXT_H
 
-// Appends to a fixed, always terminated buffer; what does not fit is cut.
+// Appends to a fixed, always terminated buffer; what does not fit is cut,
+// at a character boundary.
 class FixedText {
 public:
     FixedText(char *buffer, int size) : buffer_(buffer), size_(size) { buffer_[0] = '\0'; }
@@ -54,7 +55,8 @@ public:
         return *this;
     }
     int length() const { return length_; }
-    bool full() const { return length_ + 1 >= size_; }
+    // Whether anything was cut.
+    bool wasCut() const { return cut_; }
 
 private:
     void put(char c)
@@ -62,11 +64,30 @@ private:
         if (length_ + 1 < size_) {
             buffer_[length_++] = c;
             buffer_[length_] = '\0';
+        } else if (!cut_) {
+            cut_ = true;
+            dropPartialCharacter();
+        }
+    }
+    // A text cut short ends on a whole UTF-8 character.
+    void dropPartialCharacter()
+    {
+        int lead = length_;
+        while (lead > 0 && (static_cast<unsigned char>(buffer_[lead - 1]) & 0xC0) == 0x80)
+            --lead;
+        if (lead == 0)
+            return;
+        const unsigned char first = static_cast<unsigned char>(buffer_[lead - 1]);
+        const int need = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+        if (length_ - (lead - 1) < need) {
+            length_ = lead - 1;
+            buffer_[length_] = '\0';
         }
     }
     char *buffer_;
     int size_;
     int length_ = 0;
+    bool cut_ = false;
 };
 
 #endif

@@ -32,7 +32,7 @@ constexpr int NameSize = 48;  // longer keys and values are shown cut
 
 // One member of the document or of its "settings" object.
 struct Member {
-    char key[NameSize] = {};
+    char key[NameSize + 1] = {};  // one byte more than shown, to cut at a character
     int keyLength = 0;  // the whole decoded length, even when cut
     Position keyAt;
     Position valueAt;
@@ -89,20 +89,21 @@ private:
         FixedText text = fail(here_);
         text.add("not JSON: ").add(why);
         if (!atEnd()) {
+            // One byte, which may be part of a character: shown as ASCII only.
             text.add(" at ");
-            name(text, text_ + i_, 1);
+            name(text, text_ + i_, 1, true);
         }
         return false;
     }
 
     // A name for people: printable, control bytes as \xNN, quoted.
-    static void name(FixedText &text, const unsigned char *bytes, int count)
+    static void name(FixedText &text, const unsigned char *bytes, int count, bool asciiOnly = false)
     {
         static const char hex[] = "0123456789ABCDEF";
         text.add("\"");
         for (int k = 0; k < count; ++k) {
             unsigned char c = bytes[k];
-            if (c < 0x20 || c == 0x7F || c == '\\' || c == '"') {
+            if (c < 0x20 || c == 0x7F || c == '\\' || c == '"' || (asciiOnly && c > 0x7F)) {
                 char escaped[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
                 text.add(escaped, 4);
             } else {
@@ -112,19 +113,38 @@ private:
         }
         text.add("\"");
     }
+    // How much of `count` bytes to show: at most NameSize, never ending
+    // inside a UTF-8 character.
+    static int shown(const unsigned char *bytes, std::size_t count)
+    {
+        if (count <= static_cast<std::size_t>(NameSize))
+            return static_cast<int>(count);
+        int keep = NameSize;
+        while (keep > 0 && (bytes[keep] & 0xC0) == 0x80)
+            --keep;
+        return keep;
+    }
     static void name(FixedText &text, const Member &m)
     {
-        name(text, reinterpret_cast<const unsigned char *>(m.key), m.keyLength < NameSize ? m.keyLength : NameSize);
-        if (m.keyLength > NameSize)
+        const unsigned char *key = reinterpret_cast<const unsigned char *>(m.key);
+        const int keep = shown(key, static_cast<std::size_t>(m.keyLength));
+        name(text, key, keep);
+        if (keep < m.keyLength)
             text.add("...");
     }
-    // The value's own text, as written, cut when long.
+    // The value's own text, as written (line breaks and tabs as spaces), cut
+    // when long.
     void raw(FixedText &text, const Member &m) const
     {
-        std::size_t count = m.valueEnd - m.valueStart;
-        bool cut = count > NameSize;
-        text.add(reinterpret_cast<const char *>(text_ + m.valueStart), static_cast<int>(cut ? NameSize : count));
-        if (cut)
+        const std::size_t count = m.valueEnd - m.valueStart;
+        const int keep = shown(text_ + m.valueStart, count);
+        for (int k = 0; k < keep; ++k) {
+            char c = static_cast<char>(text_[m.valueStart + static_cast<std::size_t>(k)]);
+            if (c == '\n' || c == '\r' || c == '\t')
+                c = ' ';
+            text.add(&c, 1);
+        }
+        if (static_cast<std::size_t>(keep) < count)
             text.add("...");
     }
 
@@ -237,7 +257,7 @@ bool Parser::number(ValueType &type)
 }
 
 // Reads a string at the opening quote; its content, decoded, into `decoded`
-// (NameSize bytes, cut) with the whole length in `decodedLength`.
+// (NameSize + 1 bytes, cut) with the whole length in `decodedLength`.
 bool Parser::string(char *decoded, int &decodedLength)
 {
     decodedLength = 0;
@@ -265,7 +285,7 @@ bool Parser::string(char *decoded, int &decodedLength)
             n = 4;
         }
         for (int k = 0; k < n; ++k) {
-            if (decoded != nullptr && decodedLength < NameSize)
+            if (decoded != nullptr && decodedLength <= NameSize)
                 decoded[decodedLength] = static_cast<char>(bytes[k]);
             if (decodedLength < 1000000)
                 ++decodedLength;
@@ -496,7 +516,7 @@ bool Parser::value(int depth, int level, bool isSettings, ValueType &type)
     skipSpace();
     if (atEnd())
         return syntax("the text ends where a value was due");
-    char decoded[NameSize];
+    char decoded[NameSize + 1];
     int decodedLength;
     switch (text_[i_]) {
     case '{':
@@ -552,7 +572,7 @@ int Parser::settingValue(ReaderType kind, int field, const Member &m, FixedText 
         decodeValueString(m, value, length);
     } else if (m.type == ValueType::Integer && std::strcmp(f.key, "id_bytes") == 0) {
         length = static_cast<int>(m.valueEnd - m.valueStart);
-        std::memcpy(value, text_ + m.valueStart, static_cast<std::size_t>(length < NameSize ? length : NameSize));
+        std::memcpy(value, text_ + m.valueStart, static_cast<std::size_t>(length <= NameSize ? length : NameSize + 1));
     } else {
         why.add(f.key).add(" must be a string (one of ");
         valueNames(why, f);
@@ -568,7 +588,11 @@ int Parser::settingValue(ReaderType kind, int field, const Member &m, FixedText 
     }
     if (index < 0) {
         why.add(f.key).add(" cannot be ");
-        name(why, reinterpret_cast<const unsigned char *>(value), length < NameSize ? length : NameSize);
+        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(value);
+        const int keep = shown(bytes, static_cast<std::size_t>(length));
+        name(why, bytes, keep);
+        if (keep < length)
+            why.add("...");
         why.add(": it is one of ");
         valueNames(why, f);
     }
@@ -747,5 +771,5 @@ int writeProfileText(const SettingsValues &settings, char *buffer, int size)
         text.add(f + 1 < fields ? ",\n" : "\n");
     }
     text.add("  }\n}\n");
-    return text.full() ? -1 : text.length();
+    return text.wasCut() ? -1 : text.length();
 }

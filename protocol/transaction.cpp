@@ -120,6 +120,8 @@ TxAction ReaderTransaction::received(const unsigned char *bytes, int count, doub
 {
     if (step_ == Step::NotStarted || step_ == Step::Finished)
         return action_;
+    if (bytes == nullptr || count <= 0)
+        return timer(nowMs);  // nothing came: the quiet time goes on
     for (int i = 0; i < count; ++i) {
         if (count_ == ReplyBlockLimit) {
             overflow_ = true;

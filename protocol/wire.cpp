@@ -7,10 +7,24 @@
 
 namespace {
 
-const unsigned char LnxReadCommand[ReadCommandLength] = {
-    'A', 'T', '+', 'R', 'E', 'A', 'D', 'S', '_', 'L', 'N', 'X'};
-const unsigned char UsbReadCommand[ReadCommandLength] = {
-    'A', 'T', '+', 'R', 'E', 'A', 'D', 'S', '_', 'U', 'S', 'B'};
+// "AT+READS_" and the kind's three letters.
+struct ReadCommandBytes {
+    unsigned char bytes[ReadCommandLength];
+};
+
+constexpr ReadCommandBytes readCommandOf(const char (&kind)[4])
+{
+    static_assert(ReadCommandPrefixLength + 3 == ReadCommandLength, "prefix and kind make the command");
+    ReadCommandBytes command = {};
+    for (int i = 0; i < ReadCommandPrefixLength; ++i)
+        command.bytes[i] = static_cast<unsigned char>(ReadCommandPrefix[i]);
+    for (int i = 0; i < 3; ++i)
+        command.bytes[ReadCommandPrefixLength + i] = static_cast<unsigned char>(kind[i]);
+    return command;
+}
+
+constexpr ReadCommandBytes LnxReadCommand = readCommandOf("LNX");
+constexpr ReadCommandBytes UsbReadCommand = readCommandOf("USB");
 
 // True when `length` bytes at `at` lie within the count and equal `text`.
 bool matchesAt(const unsigned char *buffer, int count, int at, const char *text, int length)
@@ -40,7 +54,7 @@ int matchKeywordTail(const unsigned char *buffer, int count, int first, const ch
 
 const unsigned char *readCommand(ReaderType type)
 {
-    return type == ReaderType::Usb ? UsbReadCommand : LnxReadCommand;
+    return type == ReaderType::Usb ? UsbReadCommand.bytes : LnxReadCommand.bytes;
 }
 
 ReplyParts findReplyParts(const unsigned char *buffer, int count)

@@ -25,6 +25,17 @@ std::string lnxWith(const std::string &settings)
     return "{\"format\": \"velmora-profile/1\", \"kind\": \"lnx\", \"settings\": {" + settings + "}}";
 }
 
+// `n` letters Zhe, two bytes each in UTF-8.
+std::string Cyrillic(int n)
+{
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += "\xD0\xB6";
+    return text;
+}
+
+const std::string LongKeyMessage = "unknown key \"" + Cyrillic(24) + "\"...";
+
 const std::string Full = "\"interface\": \"wiegand26\", \"indication\": \"direct\", \"standby\": \"static\"";
 
 const Rejected RejectedProfiles[] = {
@@ -78,6 +89,9 @@ const Rejected RejectedProfiles[] = {
     {"a NUL behind the document", std::string(LnxProfile) + std::string(1, '\0'),
      "line 1, column 153: not JSON: more text after the document at \"\\x00\""},
     {"a value that is not UTF-8", lnxWith(Full + ", \"touch_poll\": \"o\xff\""), "ill-formed UTF-8"},
+    // A long name is shown cut, never inside a character: the message stays UTF-8.
+    {"a long unknown key in Cyrillic",
+     "{\"format\": \"velmora-profile/1\", \"" + Cyrillic(30) + "\": 1}", LongKeyMessage.c_str()},
     {"usb id_bytes beyond 64 bits", "{\"format\": \"velmora-profile/1\", \"kind\": \"usb\", \"settings\": {\"id_bytes\": 18446744073709551615}}",
      "id_bytes cannot be \"18446744073709551615\""},
 };

@@ -136,6 +136,33 @@ def profiles():
     }
 
 
+def tx_chunk(data, delay_quarters=4):
+    """One piece of the transaction target's input: bytes after a delay."""
+    return bytes([0, delay_quarters, len(data)]) + data
+
+
+def transactions():
+    """Operation byte (bit 0 usb, bits 1-2 read/apply/verify, bit 3 dry run),
+    then events; a delay of 100 quarters (25 ms) lets a reply's quiet time
+    pass, so the next command goes out."""
+    lnx_read = b"AT+READS_LNX - OK! >> 1.00"
+    usb_read = b"AT+READS_USB - OK! >> 1.00"
+    apply_lnx = (bytes([2]) + tx_chunk(lnx_read + b"TMX1AO\r\n") + tx_chunk(b"AT+W261SF - OK!\r\n", 100)
+                 + tx_chunk(lnx_read + b"W261SF\r\n", 100))
+    apply_usb = (bytes([3]) + tx_chunk(usb_read + b"WHDH5EM\r\n") + tx_chunk(b"AT+AHDD4EX - OK!\r\n", 100)
+                 + tx_chunk(usb_read + b"AHDD4EX\r\n", 100))
+    return {
+        "apply-lnx": apply_lnx,
+        "apply-usb": apply_usb,
+        "apply-lnx-in-pieces": (bytes([2]) + tx_chunk(lnx_read[:9]) + tx_chunk(lnx_read[9:], 120)
+                                + tx_chunk(b"TMX1AO") + tx_chunk(b"\r\n", 40) + tx_chunk(b"AT+W261SF - OK!", 100)),
+        "apply-lnx-chatter": bytes([2]) + tx_chunk(lnx_read + b"TMX1AO chatter"),
+        "apply-lnx-stopped": bytes([2]) + tx_chunk(lnx_read + b"TMX1AO\r\n") + bytes([2, 100]),
+        "verify-lnx-unplugged": bytes([4]) + tx_chunk(lnx_read + b"W261SF\r\n") + bytes([1, 10]),
+        "read-usb-refused": bytes([1]) + tx_chunk(b"AT+READS_USB - UNKNOWN CMD!\r\n"),
+    }
+
+
 TARGETS = {
     "reply": replies,
     "lnx_settings": lnx_payloads,
@@ -143,6 +170,7 @@ TARGETS = {
     "preference_lines": preference_files,
     "port_number": port_names,
     "profile": profiles,
+    "transaction": transactions,
 }
 
 

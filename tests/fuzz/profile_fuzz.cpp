@@ -8,6 +8,27 @@
 #include "cli/profile.h"
 #include "fuzz_check.h"
 
+namespace {
+
+// Well-formed UTF-8 (no overlong forms or surrogates checked: the point is
+// that no character is cut).
+bool wholeUtf8(const std::string &text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+        if (extra == 9 || i + extra >= text.size() + (extra == 0 ? 1 : 0))
+            return false;
+        for (std::size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char *>(data), size);
@@ -16,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!parseProfile(text, profile, error)) {
         check(error.compare(0, 5, "line ") == 0 || error.compare(0, 12, "larger than ") == 0,
               "a refusal names the line and column");
+        check(wholeUtf8(error), "a refusal is UTF-8 whatever the text was");
         return 0;
     }
     check(error.empty(), "no error for an accepted profile");

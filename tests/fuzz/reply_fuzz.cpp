@@ -113,6 +113,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(std::memcmp(exact.get(), buffer.get(), static_cast<size_t>(count)) == 0,
           "reply: same payload move in an exact buffer");
 
+    // The classification that moves nothing: same kind, the payload where
+    // the moving one took it from.
+    const ReplyParts parts = findReplyParts(received, count);
+    check(parts.kind == kind, "reply: parts of the same kind");
+    if (kind == ReplyKind::SettingsReply && parts.payloadStart < count)
+        check(std::memcmp(buffer.get(), received + parts.payloadStart, static_cast<size_t>(count - parts.payloadStart)) == 0,
+              "reply: the payload starts where the parts say");
+
     check(classifyReply(flipped, count) == kind, "reply: bytes behind the count do not count");
     check(std::memcmp(flipped, buffer.get(), static_cast<size_t>(count)) == 0,
           "reply: same payload move whatever lies behind the count");
