@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Writes the page's facts module from the sources that define them: the
+interface texts of both languages, the panel's groups, captions and lamp
+colours, the Tarvik-USB ids and the version. Nothing here is typed twice."""
+import json
+import re
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+
+
+def read(rel):
+    return (ROOT / rel).read_text(encoding="utf-8")
+
+
+def c_string(body):
+    # Concatenated wide literals; the only escapes the texts use.
+    parts = re.findall(r'L"((?:[^"\\]|\\.)*)"', body)
+    text = "".join(parts)
+    return text.replace("\\n", "\n").replace("\\r", "\r").replace("\\'", "'").replace('\\"', '"').replace("\\\\", "\\")
+
+
+def version():
+    m = re.search(r"project\(\s*Velmora\s+VERSION\s+([0-9.]+)", read("CMakeLists.txt"))
+    return m.group(1)
+
+
+def text_ids():
+    header = read("prefs/texts.h")
+    body = header[header.index("enum TextId"):]
+    body = body[body.index("{") + 1:body.index("}")]
+    return [name for name in re.findall(r"\b(Txt\w+)\b", body)]
+
+
+def texts(rel, label):
+    source = read(rel)
+    consts = {m.group(1): c_string(m.group(2))
+              for m in re.finditer(r"static const wchar_t (\w+)\[\] = (L\".*?\");", source)}
+    table = {}
+    for m in re.finditer(r"^\s*(.+?),\s*//\s*(Txt\w+)\s*$", source, re.M):
+        value, tid = m.group(1), m.group(2)
+        value = value.replace("VELMORA_VERSION_LABEL", 'L"%s"' % label)
+        table[tid] = consts[value] if value in consts else c_string(value)
+    return table
+
+
+def panel_groups():
+    source = read("ui/panel.cpp")
+    source = source[source.index("PageControls[]"):]
+    source = source[:source.index("};")]
+    rows = re.findall(r"\{&(\w+), L\"Button\", (\w+), (nullptr|L\"[^\"]*\"), \w+, [\d, \s]*?(\w+)\}", source)
+    groups = []
+    for var, caption_id, literal, control_id in rows:
+        caption = {"text": caption_id} if caption_id != "LiteralCaption" else {"literal": c_string(literal)}
+        if control_id == "0" and var.endswith("Group"):
+            groups.append({"name": var, "caption": caption["text"], "radios": []})
+        elif control_id.startswith("ID_") and groups:
+            groups[-1]["radios"].append({"id": control_id, **caption})
+    return [g for g in groups if g["radios"]]
+
+
+def pages():
+    source = read("ui/panel.cpp")
+    out = {}
+    for kind, name in (("lnx", "Lnx"), ("usb", "Usb")):
+        body = source[source.index("const RadioDefault %sDefaults[]" % name):]
+        body = body[:body.index("};")]
+        out[kind] = {"defaults": re.findall(r"\{ID_\w+, ID_\w+, (ID_\w+)\}", body)}
+        lamps = source[source.index("%sDefaultLamps[LampCount]" % name):]
+        out[kind]["lamps"] = re.findall(r"Lamp\w+", lamps[lamps.index("{"):lamps.index("}")])
+        page = source[source.index("HWND *const %sPage[]" % name):]
+        out[kind]["groups"] = re.findall(r"&(\w+Group)", page[:page.index("};")])
+    return out
+
+
+def bindings(colors):
+    source = read("protocol/win32/panel_settings.cpp")
+    out = []
+    pattern = re.compile(r"\{ReaderType::(\w+), \"(\w+)\", ID_\w+, ID_\w+, (\w+), (Txt\w+), \"\w*\",\s*\{(.*?)\},\s*\d+\}", re.S)
+    for m in pattern.finditer(source):
+        radios = [{"id": r[0], "value": r[1], "lamp": colors.get(r[2])}
+                  for r in re.findall(r"\{(ID_\w+), \"(\w+)\", (\w+)\}", m.group(5))]
+        out.append({"kind": m.group(1).lower(), "key": m.group(2), "lamp": -1 if m.group(3) == "NoLamp" else int(m.group(3)),
+                    "unrecognised": m.group(4), "radios": radios})
+    return out
+
+
+def lamp_colors():
+    header = read("ui/lamps.h")
+    colors = {}
+    for name, value in re.findall(r"constexpr COLORREF (Lamp\w+) = (0x[0-9A-Fa-f]+);", header):
+        v = int(value, 16)  # 0x00BBGGRR
+        colors[name] = "#%02x%02x%02x" % (v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF)
+    return colors
+
+
+def product_names():
+    source = read("protocol/settings_table.cpp")
+    body = source[source.index("const char *readerProductName"):]
+    m = re.search(r'ReaderType::Usb \? "([^"]+)" : "([^"]+)"', body)
+    return [m.group(2), m.group(1)]
+
+
+def firmware():
+    m = re.search(r'SupportedFirmwareVersion\[[^]]*\] = "([^"]+)";', read("protocol/wire.h"))
+    return m.group(1)
+
+
+def usb_ids():
+    header = read("protocol/usb_ids.h")
+    get = lambda n: int(re.search(n + r" = (0x[0-9A-Fa-f]+);", header).group(1), 16)
+    return {"vendor": get("TarvikUsbVendorId"), "product": get("TarvikUsbProductId")}
+
+
+def main():
+    v = version()
+    ids = text_ids()
+    en, ru = texts("prefs/texts_en.cpp", v + " (web)"), texts("prefs/texts_ru.cpp", v + " (web)")
+    for table in (en, ru):
+        missing = [t for t in ids if t not in table]
+        if missing:
+            sys.exit("generate: texts missing: %s" % missing)
+    colors = lamp_colors()
+    facts = {
+        "version": v,
+        "usb": usb_ids(),
+        "productNames": product_names(),
+        "firmware": firmware(),
+        "texts": {"en": en, "ru": ru},
+        "lampColors": colors,
+        "groups": panel_groups(),
+        "bindings": bindings(colors),
+        "pages": pages(),
+    }
+    # The page is useless without any of these: fail the build, not the page.
+    problems = []
+    if len(facts["groups"]) != 9 or any(not g["radios"] for g in facts["groups"]):
+        problems.append("the panel's nine radio groups in ui/panel.cpp")
+    if sorted(b["key"] for b in facts["bindings"]) != sorted(
+            ["interface", "indication", "standby", "touch_poll", "mode", "id_bytes", "cards"]):
+        problems.append("the group bindings in protocol/win32/panel_settings.cpp")
+    for kind, page in facts["pages"].items():
+        if len(page["defaults"]) != 5 or len(page["lamps"]) != 5 or len(page["groups"]) != 4:
+            problems.append("the %s page's defaults, lamps and groups in ui/panel.cpp" % kind)
+    if any(c is None for b in facts["bindings"] for r in b["radios"] if b["lamp"] >= 0 for c in [r["lamp"]]):
+        problems.append("the lamp colours in ui/lamps.h")
+    if problems:
+        sys.exit("generate: cannot read " + "; ".join(problems))
+    text = ("// Generated by tools/web-gen/generate.py from the program's sources; do not edit.\n"
+            "export const facts = " + json.dumps(facts, ensure_ascii=False, indent=1, sort_keys=True) + " as const;\n")
+    Path(sys.argv[1]).write_text(text, encoding="utf-8")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,234 @@
+// The reader transactions run inside the WebAssembly core; this module only
+// carries bytes and time between a Link and the core.
+import { Link } from "./serial";
+
+export type Kind = 0 | 1; // Lnx, Usb: the tab index too
+export const KindNames = ["lnx", "usb"] as const;
+
+export enum Op {
+  Read = 0,
+  Apply = 1,
+  Verify = 2,
+}
+export type StatusName = string;
+
+// Why a transaction ended as it did, from its outcome, for the panel's
+// messages (the core decides; this only sorts what it reported).
+export enum Detail {
+  None = 0,
+  Silent = 1,
+  Garbled = 2,
+  UnknownCommand = 3,
+  Firmware = 4,
+  Unrecognised = 5,
+  LinkLost = 6,
+}
+
+// Value indices into the settings table, -1 for a field not recognised.
+export type Values = number[];
+
+export interface Outcome {
+  status: StatusName;
+  detail: Detail;
+  firmware: string | null;
+  before: Values | null;
+  after: Values | null;
+  wrote: boolean;
+  error: string | null; // the core's words, as velmora-cli gives them
+}
+
+export interface TraceSink {
+  (direction: ">" | "<", bytes: Uint8Array): void;
+}
+
+interface Exports {
+  memory: WebAssembly.Memory;
+  _initialize(): void;
+  vc_buffer(): number;
+  vc_buffer_size(): number;
+  vc_tx_begin(operation: number, kind: number, values: number, timeoutMs: number, dryRun: number): number;
+  vc_tx_start(h: number, now: number): number;
+  vc_tx_received(h: number, count: number, now: number): number;
+  vc_tx_timer(h: number, now: number): number;
+  vc_tx_line_failed(h: number, now: number): number;
+  vc_tx_out(h: number): number;
+  vc_tx_out_length(h: number): number;
+  vc_tx_deadline(h: number): number;
+  vc_tx_status(h: number): number;
+  vc_tx_wrote(h: number): number;
+  vc_tx_firmware(h: number): number;
+  vc_tx_before(h: number, field: number): number;
+  vc_tx_after(h: number, field: number): number;
+  vc_tx_error(h: number): number;
+  vc_tx_end(h: number): void;
+  vc_field_count(kind: number): number;
+  vc_field_key(kind: number, field: number): number;
+  vc_value_count(kind: number, field: number): number;
+  vc_value_name(kind: number, field: number, value: number): number;
+  vc_status_name(status: number): number;
+  vc_kind_name(kind: number): number;
+  vc_profile_parse(length: number, kind: number, values: number): number;
+  vc_profile_error(): number;
+  vc_profile_text(kind: number, values: number): number;
+}
+
+const ActSend = 1;
+const ActWait = 2;
+const ActDone = 3;
+const MaxFields = 4;
+// As long as velmora-cli waits for a reply by default.
+export const ReplyTimeoutMs = 1000;
+
+export class Core {
+  private fieldCache = new Map<Kind, { key: string; values: string[] }[]>();
+
+  private constructor(
+    readonly x: Exports,
+    private readonly supportedFirmware: string,
+  ) {}
+
+  static async load(url: string, supportedFirmware: string): Promise<Core> {
+    const response = await fetch(url);
+    const bytes = await response.arrayBuffer();
+    const { instance } = await WebAssembly.instantiate(bytes, {});
+    const exports = instance.exports as unknown as Exports;
+    exports._initialize(); // the core's static state, once
+    return new Core(exports, supportedFirmware);
+  }
+
+  private bytes(ptr: number, length: number): Uint8Array {
+    return new Uint8Array(this.x.memory.buffer, ptr, length);
+  }
+
+  cString(ptr: number): string {
+    if (!ptr) return "";
+    const mem = new Uint8Array(this.x.memory.buffer);
+    let end = ptr;
+    while (mem[end] !== 0) end++;
+    return new TextDecoder().decode(mem.subarray(ptr, end));
+  }
+
+  // Room for a few ints at the end of the shared buffer, clear of any text.
+  private scratch(): number {
+    return (this.x.vc_buffer() + this.x.vc_buffer_size() - 64) & ~3;
+  }
+  private putValues(values: Values): number {
+    const at = this.scratch();
+    const ints = new Int32Array(this.x.memory.buffer, at, MaxFields);
+    for (let f = 0; f < MaxFields; f++) ints[f] = f < values.length ? values[f] : -1;
+    return at;
+  }
+
+  // The settings table: keys and value names of a kind.
+  fields(kind: Kind): { key: string; values: string[] }[] {
+    let out = this.fieldCache.get(kind);
+    if (!out) {
+      out = [];
+      for (let f = 0; f < this.x.vc_field_count(kind); f++) {
+        const values = [];
+        for (let v = 0; v < this.x.vc_value_count(kind, f); v++) values.push(this.cString(this.x.vc_value_name(kind, f, v)));
+        out.push({ key: this.cString(this.x.vc_field_key(kind, f)), values });
+      }
+      this.fieldCache.set(kind, out);
+    }
+    return out;
+  }
+
+  // A profile's text checked with velmora-cli's rules.
+  parseProfile(text: string): { kind: Kind; values: Values } | { error: string } {
+    const bytes = new TextEncoder().encode(text);
+    const room = this.x.vc_buffer_size() - 64;
+    const length = Math.min(bytes.length, room);
+    this.bytes(this.x.vc_buffer(), length).set(bytes.subarray(0, length));
+    const at = this.scratch();
+    const kindAt = at + 4 * MaxFields;
+    if (this.x.vc_profile_parse(length, kindAt, at) !== 0) return { error: this.cString(this.x.vc_profile_error()) };
+    const ints = new Int32Array(this.x.memory.buffer, at, MaxFields + 1);
+    const kind = ints[MaxFields] as Kind;
+    return { kind, values: Array.from(ints.subarray(0, this.x.vc_field_count(kind))) };
+  }
+
+  // The profile text velmora-cli saves; null for an incomplete profile.
+  profileText(kind: Kind, values: Values): string | null {
+    const length = this.x.vc_profile_text(kind, this.putValues(values));
+    return length < 0 ? null : new TextDecoder().decode(this.bytes(this.x.vc_buffer(), length));
+  }
+
+  // One transaction on an open link; `profile` for apply and verify.
+  async run(link: Link, kind: Kind, op: Op, profile: Values | null, trace: TraceSink): Promise<Outcome> {
+    const x = this.x;
+    const h = x.vc_tx_begin(op, kind, profile ? this.putValues(profile) : 0, ReplyTimeoutMs, 0);
+    if (h < 0) throw new Error("the reader core refused the transaction");
+    let received = 0;
+    let lineFailed = false;
+    try {
+      let action = x.vc_tx_start(h, performance.now());
+      while (action !== ActDone) {
+        if (action === ActSend) {
+          // Bytes left from before belong to no reply of this command.
+          for (const stale of await link.drain()) trace("<", stale);
+          const bytes = this.bytes(x.vc_tx_out(h), x.vc_tx_out_length(h)).slice();
+          trace(">", bytes);
+          if (!(await link.write(bytes))) {
+            lineFailed = true;
+            action = x.vc_tx_line_failed(h, performance.now());
+            continue;
+          }
+        }
+        const got = await link.read(x.vc_tx_deadline(h) - performance.now());
+        if (got === "lost") {
+          lineFailed = true;
+          action = x.vc_tx_line_failed(h, performance.now());
+        } else if (got === "timeout") {
+          action = x.vc_tx_timer(h, performance.now());
+        } else {
+          trace("<", got);
+          received += got.length;
+          const room = x.vc_buffer_size();
+          for (let i = 0; i < got.length && action !== ActDone; i += room) {
+            const part = got.subarray(i, i + room);
+            this.bytes(x.vc_buffer(), part.length).set(part);
+            action = x.vc_tx_received(h, part.length, performance.now());
+          }
+        }
+      }
+      const count = x.vc_field_count(kind);
+      const list = (get: (f: number) => number) => {
+        if (get(0) === -2) return null;
+        const values = [];
+        for (let f = 0; f < count; f++) values.push(get(f));
+        return values;
+      };
+      const status = this.cString(x.vc_status_name(x.vc_tx_status(h)));
+      const firmware = this.cString(x.vc_tx_firmware(h)) || null;
+      const error = this.cString(x.vc_tx_error(h)) || null;
+      return {
+        status,
+        detail: this.detailOf(status, firmware, received, lineFailed),
+        firmware,
+        before: list((f) => x.vc_tx_before(h, f)),
+        after: list((f) => x.vc_tx_after(h, f)),
+        wrote: x.vc_tx_wrote(h) === 1,
+        error,
+      };
+    } finally {
+      x.vc_tx_end(h);
+    }
+  }
+
+  private detailOf(status: string, firmware: string | null, received: number, lineFailed: boolean): Detail {
+    switch (status) {
+      case "no_reader":
+        return lineFailed ? Detail.LinkLost : received > 0 ? Detail.Garbled : Detail.Silent;
+      case "wrong_reader":
+        if (!firmware) return Detail.UnknownCommand;
+        return firmware !== this.supportedFirmware ? Detail.Firmware : Detail.Unrecognised;
+      case "refused":
+        return Detail.UnknownCommand;
+      case "link_lost":
+        return Detail.LinkLost;
+      default:
+        return Detail.None;
+    }
+  }
+}
