@@ -256,7 +256,7 @@ class CliTest(unittest.TestCase):
         help_text = subprocess.run([CLI, "--help"], capture_output=True, text=True, check=True).stdout
         codes = re.findall(r"^  (\d+) ", help_text.split("Exit status", 1)[1], re.M)
         self.assertIn("143", codes)
-        with open(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1")) as f:
+        with open(os.path.join(ROOT, "packaging", "linux", "velmora-cli.1.in")) as f:
             manual = f.read().split(".SH EXIT STATUS", 1)[1].split(".SH ", 1)[0]
         with open(os.path.join(ROOT, "README.md")) as f:
             readme = f.read()

@@ -66,6 +66,8 @@ SUFFIX = "-x64" if ARCH == "x64" else ""
 SETUP_EXE = os.path.join(PACKAGE_DIR, "Velmora-1.0%s-setup.exe" % SUFFIX)
 PORTABLE_ZIP = os.path.join(PACKAGE_DIR, "Velmora-1.0%s-portable.zip" % SUFFIX)
 PDF = os.path.join(PACKAGE_DIR, HELP_NAME)
+# The browser page is packaged once, with the product's (x86) downloads.
+WEB_ZIP = os.path.join(PACKAGE_DIR, "velmora-web-1.0.zip") if not SUFFIX else None
 PE_MACHINE = {"x64": 0x8664, "x86": 0x014C}
 PE_GUI, PE_CONSOLE = 2, 3
 CLI_NAME = "velmora-cli.exe"
@@ -275,6 +277,26 @@ class HelpPdfTest(unittest.TestCase):
         pages = int(re.search(r"^Pages:\s+(\d+)", info, re.M).group(1))
         self.assertGreaterEqual(pages, 10)
         self.assertIn("A4", info)
+
+
+class WebZipTest(unittest.TestCase):
+    def test_page_for_a_static_host(self):
+        if WEB_ZIP is None:
+            self.skipTest("the page is packaged with the x86 downloads")
+        package()
+        with zipfile.ZipFile(WEB_ZIP) as archive:
+            self.assertIsNone(archive.testzip())
+            names = archive.namelist()
+            # The page at the top, as a static host serves it, the licence
+            # beside it, every entry dated to the commit.
+            for name in ("index.html", "app.js", "core.wasm", "sw.js", "manifest.webmanifest"):
+                self.assertIn(name, names)
+            self.assertEqual(names, sorted(names))
+            self.assertEqual(archive.read("LICENSE.txt"), read(LICENSE))
+            self.assertEqual({info.date_time for info in archive.infolist()}, {time.gmtime(commit_time() & ~1)[:6]})
+            # The service worker caches exactly the files the zip holds.
+            cached = set(json.loads(re.search(rb"\[\"\./\"[^\]]*\]", archive.read("sw.js")).group(0)))
+            self.assertEqual(cached - {"./"}, set(names) - {"LICENSE.txt"})
 
 
 class PortableZipTest(unittest.TestCase):
@@ -756,7 +778,7 @@ class LinuxPackageTest(unittest.TestCase):
     def test_checksums(self):
         sums = os.path.join(PACKAGE_DIR, "SHA256SUMS" + SUFFIX)
         names = {line.split(None, 1)[1].lstrip("*") for line in read(sums).decode().splitlines()}
-        self.assertEqual(names, {os.path.basename(p) for p in (SETUP_EXE, PORTABLE_ZIP, PDF, DEB, TARBALL)})
+        self.assertEqual(names, {os.path.basename(p) for p in (SETUP_EXE, PORTABLE_ZIP, PDF, DEB, TARBALL, WEB_ZIP) if p})
         run = subprocess.run(["sha256sum", "-c", "--quiet", os.path.basename(sums)], cwd=PACKAGE_DIR,
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.assertEqual(run.returncode, 0, run.stdout)
