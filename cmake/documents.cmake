@@ -1,7 +1,8 @@
 # The files a user reads beside the programs: the console tool's man page and
 # udev rule, and the help rendered into the PDF. Each is written into
-# <build>/generated with the version set by project() and the Tarvik-USB
-# reader's USB ids from protocol/usb_ids.h, so neither is typed in them again.
+# <build>/generated with the version set by project(), the Tarvik-USB
+# reader's USB ids from protocol/usb_ids.h, the line's speed and the supported
+# firmware, so none of them is typed in them again.
 # tools/package takes them from there.
 
 file(STRINGS ${CMAKE_SOURCE_DIR}/protocol/usb_ids.h usb_id_lines
@@ -22,6 +23,20 @@ foreach(part VendorId ProductId Revision)
     string(TOUPPER ${value} TARVIK_USB_${name})
     string(TOLOWER ${value} TARVIK_USB_${name}_LOWER)
 endforeach()
+
+# The line's speed and the firmware the programs support, from the code that
+# uses them.
+file(STRINGS ${CMAKE_SOURCE_DIR}/protocol/line_format.h baud_line REGEX "^constexpr int ReaderBaudRate = [0-9]+;")
+file(STRINGS ${CMAKE_SOURCE_DIR}/protocol/wire.h firmware_line
+     REGEX "^constexpr char SupportedFirmwareVersion\\[.*\\] = \"[0-9.]+\";")
+if(NOT baud_line MATCHES "= ([0-9]+)")
+    message(FATAL_ERROR "protocol/line_format.h: no ReaderBaudRate")
+endif()
+set(READER_BAUD ${CMAKE_MATCH_1})
+if(NOT firmware_line MATCHES "= \"([0-9.]+)\"")
+    message(FATAL_ERROR "protocol/wire.h: no SupportedFirmwareVersion")
+endif()
+set(READER_FIRMWARE ${CMAKE_MATCH_1})
 
 set(VELMORA_VERSION ${PROJECT_VERSION})
 set(VELMORA_HELP_FILE "Velmora ver_${PROJECT_VERSION_MAJOR}_${PROJECT_VERSION_MINOR}.pdf")
