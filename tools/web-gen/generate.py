@@ -60,17 +60,55 @@ def panel_groups():
     return [g for g in groups if g["radios"]]
 
 
-def pages():
-    source = read("ui/panel.cpp")
+def default_values():
+    """The value names each kind starts with, by field in wire order."""
+    source = read("protocol/settings_table.cpp")
     out = {}
     for kind, name in (("lnx", "Lnx"), ("usb", "Usb")):
-        body = source[source.index("const RadioDefault %sDefaults[]" % name):]
-        body = body[:body.index("};")]
-        out[kind] = {"defaults": re.findall(r"\{ID_\w+, ID_\w+, (ID_\w+)\}", body)}
-        lamps = source[source.index("%sDefaultLamps[LampCount]" % name):]
-        out[kind]["lamps"] = re.findall(r"Lamp\w+", lamps[lamps.index("{"):lamps.index("}")])
+        m = re.search(r"%sDefaults\[\] = \{([^}]*)\};" % name, source)
+        out[kind] = re.findall(r'"(\w+)"', m.group(1)) if m else []
+    return out
+
+
+def fields():
+    """The keys of each kind's fields, in wire order."""
+    source = read("protocol/settings_table.cpp")
+    out = {}
+    for kind, name in (("lnx", "Lnx"), ("usb", "Usb")):
+        m = re.search(r"const SettingField %sFields\[\] = \{(.*?)\n\};" % name, source, re.S)
+        out[kind] = re.findall(r'\{"(\w+)",', m.group(1)) if m else []
+    return out
+
+
+def pages():
+    """Each page's default radios and lamp colours, as the window program
+    shows them: every bound group at its kind's default (the cards group on
+    the Lnx page greyed at the Usb default), the output radios after the
+    Usb output default, lamps without a group white."""
+    source = read("ui/panel.cpp")
+    binding_source = read("protocol/win32/panel_settings.cpp")
+    pattern = re.compile(r"\{ReaderType::(\w+), \"(\w+)\", ID_\w+, ID_\w+, (\w+), Txt\w+, \"\w*\",\s*\{(.*?)\},\s*\d+\}", re.S)
+    groups = [(m.group(1).lower(), m.group(2), m.group(3), re.findall(r"\{(ID_\w+), \"(\w+)\", (\w+)\}", m.group(4)))
+              for m in pattern.finditer(binding_source)]
+    defaults, keys = default_values(), fields()
+    value_of = {kind: dict(zip(keys[kind], defaults[kind])) for kind in keys}
+    output_radios = {"hex": ["ID_OUT_HEX_DEC", "ID_FMT_HEX"], "dec": ["ID_OUT_HEX_DEC", "ID_FMT_DEC"],
+                     "touch_memory": ["ID_OUT_TOUCH_MEMORY"]}
+    out = {}
+    for kind, name in (("lnx", "Lnx"), ("usb", "Usb")):
+        chosen, lamps = [], ["LampWhite"] * 5
+        for group_kind, key, lamp, radios in groups:
+            if group_kind != kind and key != "cards":
+                continue
+            for radio_id, value, colour in radios:
+                if value == value_of[group_kind].get(key):
+                    chosen.append(radio_id)
+                    if group_kind == kind and lamp.isdigit():
+                        lamps[int(lamp)] = colour
+        if kind == "usb":
+            chosen += output_radios.get(value_of["usb"].get("output"), [])
         page = source[source.index("HWND *const %sPage[]" % name):]
-        out[kind]["groups"] = re.findall(r"&(\w+Group)", page[:page.index("};")])
+        out[kind] = {"defaults": chosen, "lamps": lamps, "groups": re.findall(r"&(\w+Group)", page[:page.index("};")])}
     return out
 
 
@@ -142,7 +180,7 @@ def main():
         problems.append("the group bindings in protocol/win32/panel_settings.cpp")
     for kind, page in facts["pages"].items():
         if len(page["defaults"]) != 5 or len(page["lamps"]) != 5 or len(page["groups"]) != 4:
-            problems.append("the %s page's defaults, lamps and groups in ui/panel.cpp" % kind)
+            problems.append("the %s page's defaults, lamps and groups (protocol/settings_table.cpp, ui/panel.cpp)" % kind)
     if any(c is None for b in facts["bindings"] for r in b["radios"] if b["lamp"] >= 0 for c in [r["lamp"]]):
         problems.append("the lamp colours in ui/lamps.h")
     if problems:
