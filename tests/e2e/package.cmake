@@ -19,5 +19,5 @@ set_tests_properties(e2e.test_package PROPERTIES
     RESOURCE_GROUPS bench:1
     SKIP_RETURN_CODE 77
     TIMEOUT 600
-    COST 1020
+    COST 1200
     LABELS "e2e;package")
