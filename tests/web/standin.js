@@ -14,9 +14,9 @@
   const bridge = (request) => window.__serialBridge(request);
 
   class SerialPort extends EventTarget {
-    constructor(spec, serial) {
+    constructor(desc, serial) {
       super();
-      this._spec = spec;
+      this._spec = desc;
       this._serial = serial;
       this._open = false;
       this._readable = null;
@@ -110,11 +110,11 @@
       this._ports = new Map();
       this.onconnect = null;
       this.ondisconnect = null;
-      for (const spec of config.ports) this._add(spec);
+      for (const desc of config.ports) this._add(desc);
     }
-    _add(spec) {
-      const port = new SerialPort({ present: true, granted: false, ...spec }, this);
-      this._ports.set(spec.id, port);
+    _add(desc) {
+      const port = new SerialPort({ present: true, granted: false, ...desc }, this);
+      this._ports.set(desc.id, port);
       return port;
     }
     async getPorts() {
