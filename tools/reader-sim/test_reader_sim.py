@@ -329,13 +329,18 @@ class StreamTest(SimCase):
             r, _, _ = select.select([line.fd], [], [], 0.2)
             now = time.monotonic()
             if r:
-                got += os.read(line.fd, 4096)
+                data = os.read(line.fd, 4096)
+                got += data
                 if last is not None:
-                    gaps.append(now - last)
+                    gaps.append((now - last, len(data)))
                 last = now
         # 19200 baud is about 1920 bytes a second.
         self.assertGreater(len(got), 500)
-        self.assertLess(max(gaps), 0.05)
+        # A long wait of this reader on a busy machine is no pause of the
+        # stream when the bytes that ended it kept the line's pace meanwhile;
+        # a pause of the stream ends with a tick's few bytes.
+        pauses = [round(gap, 3) for gap, count in gaps if gap >= 0.05 and count < 1920 * (gap - 0.05) / 2]
+        self.assertEqual(pauses, [])
         self.assertTrue(bytes(got).startswith(reader_sim.STREAM_PATTERN[:20]))
         self.sim.unplug("COM1")
         self.assertFalse(self.sim.is_plugged("COM1"))
