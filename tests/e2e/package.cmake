@@ -18,6 +18,9 @@ add_test(NAME package.build
 set_tests_properties(package.build PROPERTIES
     ENVIRONMENT "VELMORA_BUILD=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1"
     FIXTURES_SETUP packaged
+    # After the simulator's own timing tests, which a compiler beside them
+    # would slow.
+    DEPENDS reader_sim
     SKIP_RETURN_CODE 77
     TIMEOUT 900
     COST 1200
