@@ -31,6 +31,16 @@ from reader_sim import ReaderSim, Rule  # noqa: E402
 MARKERS = (b" - ", b"OK!", b" >> ", b"UNKNOWN CMD!")
 
 
+def settled(read, expected, timeout=5.0):
+    """What `read()` gives once it gives `expected`, or at the timeout: the
+    serving threads run when the machine lets them, not after a fixed pause."""
+    deadline = time.monotonic() + timeout
+    value = read()
+    while value != expected and time.monotonic() < deadline:
+        time.sleep(0.01)
+        value = read()
+    return value
+
 
 def assertPtyClosed(test, path):
     """Nothing in this process (the simulator's threads run here) holds the
@@ -228,7 +238,7 @@ class ReaderTest(SimCase):
         elapsed = time.monotonic() - start
         self.assertEqual(reply, b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n")
         self.assertGreaterEqual(elapsed, 0.3)
-        self.assertLess(elapsed, 1.0)
+        self.assertLess(elapsed, 2.0)
 
 
 class FramingTest(SimCase):
@@ -257,11 +267,11 @@ class FramingTest(SimCase):
         line = self.open("COM1")
         start = time.monotonic()
         line.send(b"AT+READS_LNX")
-        r, _, _ = select.select([line.fd], [], [], 1.0)
+        r, _, _ = select.select([line.fd], [], [], 2.0)
         elapsed = time.monotonic() - start
         self.assertTrue(r)
         self.assertGreaterEqual(elapsed, 0.014)
-        self.assertLess(elapsed, 0.3)
+        self.assertLess(elapsed, 1.0)
 
 
 class PacingTest(unittest.TestCase):
@@ -285,7 +295,7 @@ class PacingTest(unittest.TestCase):
         arrivals = []
         got = b""
         while len(got) < len(reply):
-            r, _, _ = select.select([line.fd], [], [], 1.0)
+            r, _, _ = select.select([line.fd], [], [], 2.0)
             self.assertTrue(r, "the reply stopped after %r" % got)
             chunk = os.read(line.fd, 4096)
             got += chunk
@@ -295,7 +305,7 @@ class PacingTest(unittest.TestCase):
         # The command's 12 bytes, the 5 ms frame, then the reply byte by byte.
         floor = (12 + len(reply)) * byte_time + 0.005
         self.assertGreaterEqual(arrivals[-1][1], floor - 0.001)
-        self.assertLess(arrivals[-1][1], floor + 0.25)
+        self.assertLess(arrivals[-1][1], floor + 1.0)
         # No byte comes before its time: the count that had arrived at each
         # moment never runs ahead of the wire.
         for count, at in arrivals:
@@ -352,7 +362,7 @@ class StreamTest(SimCase):
         line = self.open("COM1")
         line.send(b"\r")
         time.sleep(0.5)
-        drained = line.read(first=0.1, silence=0.05)
+        drained = line.read(first=0.5, silence=0.3)
         self.assertGreater(len(drained), 100)
         self.assertEqual(set(drained), set(b"xy"))
         self.assertEqual(line.read(first=0.3), b"")
@@ -433,8 +443,7 @@ class ScriptTest(SimCase):
             {"match": None, "reply": b"lost", "then": "unplug", "wait_read": False}])
         line = self.open("COM9")
         line.send(b"x")
-        time.sleep(0.2)
-        self.assertFalse(self.sim.is_plugged("COM9"))
+        self.assertFalse(settled(lambda: self.sim.is_plugged("COM9"), False))
         self.assertEqual(self.sim.sent("COM9"), b"lost")
         self.assertLineDead(line)
 
@@ -455,16 +464,15 @@ class LogTest(SimCase):
         one.send(b"\x00abc")
         two.ask(b"AT+READS_LNX")
         one.send(b"\xffdef")
-        time.sleep(0.1)
-        self.assertEqual(self.sim.received("COM1"), b"\x00abc\xffdef")
+        self.assertEqual(settled(lambda: self.sim.received("COM1"), b"\x00abc\xffdef"),
+                         b"\x00abc\xffdef")
         self.assertEqual(self.sim.received("COM2"), b"AT+READS_LNX")
         self.assertEqual(self.sim.sent("COM2"), b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n")
         self.sim.clear_received("COM1")
         self.assertEqual(self.sim.received("COM1"), b"")
         self.assertEqual(self.sim.commands("COM1"), [])
         one.send(b"ghi")
-        time.sleep(0.1)
-        self.assertEqual(self.sim.received("COM1"), b"ghi")
+        self.assertEqual(settled(lambda: self.sim.received("COM1"), b"ghi"), b"ghi")
 
     def test_log_files(self):
         folder = tempfile.mkdtemp(prefix="readersim-log-")
@@ -473,9 +481,11 @@ class LogTest(SimCase):
         try:
             sim.add_port("COM7", "lnx")
             line = Line(sim.path("COM7"))
-            line.ask(b"AT+READS_LNX")
-            line.send(b"\x01\x02")
-            time.sleep(0.1)
+            line.ask(b"AT+READS_LNX", first=5)
+            # The reply is awaited, not slept for: on a busy machine the
+            # simulator may answer later than any fixed pause.
+            self.assertEqual(line.ask(b"\x01\x02", first=5),
+                             b"\x01\x02 - UNKNOWN CMD!\r\n")
             # Written as it arrives, before any stop.
             with open(os.path.join(folder, "COM7.rx"), "rb") as f:
                 self.assertEqual(f.read(), b"AT+READS_LNX\x01\x02")
@@ -509,7 +519,7 @@ class PlugTest(SimCase):
         old = self.sim.path("COM1")
         line = self.open("COM1")
         line.send(b"AT+W")
-        time.sleep(0.05)
+        self.assertEqual(settled(lambda: self.sim.received("COM1"), b"AT+W"), b"AT+W")
         self.sim.unplug("COM1")
         self.assertFalse(self.sim.is_plugged("COM1"))
         self.assertIsNone(self.sim.path("COM1"))
