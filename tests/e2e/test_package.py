@@ -710,28 +710,49 @@ class LinuxPackageTest(unittest.TestCase):
                 self.assertEqual(done, expected)
 
     def test_copyright_names_every_licence(self):
-        paragraphs = dep5(read(os.path.join(self.deb_root, DEB_DOC + "copyright")).decode("utf-8"))
-        self.assertEqual(paragraphs[0]["Format"],
-                         "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
-        files = {p["Files"]: p for p in paragraphs if "Files" in p}
-        texts = {p["License"].split("\n")[0]: p["License"].partition("\n")[2] for p in paragraphs
-                 if "License" in p and "Files" not in p}
-        self.assertEqual(files["*"]["Copyright"], "2026 The Velmora developers")
-        self.assertEqual(files["*"]["License"], "Expat")
-        self.assertEqual(files["CLI/*"]["License"], "BSD-3-clause")
-        self.assertEqual(files["nlohmann/*"]["License"], "Expat")
-        self.assertEqual(sorted(texts), ["BSD-3-clause", "Expat"])
-        # Our text is LICENSE's, word for word.
-        licence = read(LICENSE).decode()
-        self.assertIn("Copyright (c) 2026 The Velmora developers", licence)
-        self.assertEqual(squeeze(texts["Expat"]), squeeze(licence.partition("The Velmora developers")[2]))
-        self.assertIn("Redistributions in binary form must reproduce", texts["BSD-3-clause"])
-        # The tarball's program and velmora-cli.exe have the same libraries
-        # in them: the same file.
+        # Each download names, beyond ours, what its programs have in them:
+        # the .deb's links Debian's shared libraries, the tarball's has the C
+        # library linked in, the Windows programs the mingw-w64 runtime.
         with zipfile.ZipFile(PORTABLE_ZIP) as archive:
             windows = archive.read("Velmora v.1.0/COPYRIGHT.txt")
-        for copy in (read(os.path.join(self.tar_root, "velmora-cli-1.0", "copyright")), windows):
-            self.assertEqual(copy, read(os.path.join(self.deb_root, DEB_DOC + "copyright")))
+            windows_cli = archive.read("Velmora v.1.0/" + CLI_NAME)
+        headers = {"CLI/*": "BSD-3-clause", "nlohmann/*": "Expat"}
+        cases = [
+            ("deb", read(os.path.join(self.deb_root, DEB_DOC + "copyright")), headers, True),
+            ("tarball", read(os.path.join(self.tar_root, "velmora-cli-1.0", "copyright")),
+             dict(headers, **{"glibc/*": "LGPL-2.1+"}), True),
+            ("zip", windows, dict(headers, **{"mingw-w64/*": "ZPL-2.1", "mingw-w64/mingw-w64-crt/gdtoa/*": "Lucent",
+                                              "mingw-w64/mingw-w64-libraries/winpthreads/*": "Expat"}), False),
+        ]
+        licence = read(LICENSE).decode()
+        self.assertIn("Copyright (c) 2026 The Velmora developers", licence)
+        for download, text, libraries, exactly in cases:
+            with self.subTest(download=download):
+                paragraphs = dep5(text.decode("utf-8"))
+                self.assertEqual(paragraphs[0]["Format"],
+                                 "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
+                # A stanza by the first of its file patterns.
+                files = {p["Files"].split("\n")[0]: p for p in paragraphs if "Files" in p}
+                texts = {p["License"].split("\n")[0]: p["License"].partition("\n")[2] for p in paragraphs
+                         if "License" in p and "Files" not in p}
+                ours = files.pop("*")
+                self.assertEqual((ours["Copyright"], ours["License"]), ("2026 The Velmora developers", "Expat"))
+                named = {pattern: p["License"] for pattern, p in files.items()}
+                if exactly:
+                    self.assertEqual(named, libraries)
+                else:
+                    self.assertEqual({pattern: named.get(pattern) for pattern in libraries}, libraries)
+                # Every licence named has its text, given once; ours is
+                # LICENSE's, word for word.
+                self.assertEqual(set(named.values()) | {"Expat"}, set(texts))
+                self.assertEqual(squeeze(texts["Expat"]), squeeze(licence.partition("The Velmora developers")[2]))
+                for name, words in [("BSD-3-clause", "Redistributions in binary form must reproduce"),
+                                    ("ZPL-2.1", "Redistributions in binary form must reproduce"),
+                                    ("LGPL-2.1+", "GNU LESSER GENERAL PUBLIC LICENSE")]:
+                    if name in texts:
+                        self.assertIn(words, texts[name])
+        # The threads library named is the one velmora-cli.exe has in it.
+        self.assertIn(b"mingw-w64-libraries/winpthreads/", windows_cli)
 
     def test_lintian_finds_nothing(self):
         # Errors and warnings fail; an override would need its reason here.
