@@ -162,6 +162,17 @@ void rejectFirmware()
         resetLink();
 }
 
+// The firmware version of a reader a read has just proved, while the panel
+// keeps the choices the user is about to write: the reader in use is shown,
+// not its settings.
+void showProvenVersion(const unsigned char *payload)
+{
+    if (readerType == ReaderType::Lnx)
+        showFirmwareVersion(decodeLnxSettings(payload).firmwareVersion);
+    else
+        showFirmwareVersion(decodeUsbSettings(payload).firmwareVersion);
+}
+
 void showReadSettings(const unsigned char *payload)
 {
     if (checkFirmwareVersion(readerType, payload) != 0) {
@@ -169,8 +180,10 @@ void showReadSettings(const unsigned char *payload)
         return;
     }
     linkState.firmwareSupported = true;
-    if (keepPanel)
+    if (keepPanel) {
+        showProvenVersion(payload);
         return;
+    }
     if (readerType == ReaderType::Lnx)
         showLnxSettings(decodeLnxSettings(payload));
     else
@@ -300,6 +313,7 @@ ReplyKind receiveReply()
     if (held.armed) {
         if (kind == ReplyKind::SettingsReply && readerIdentified(readerType, buffer)) {
             linkState.firmwareSupported = true;
+            showProvenVersion(buffer);
             sendWriteCommand(held.command.bytes, held.command.length);
         } else {
             refuseWrite(kind, buffer);

@@ -127,15 +127,6 @@ void collectGroup(SettingsValues &settings, const char *key)
     settings.value[field] = findSettingValue(settingField(settings.kind, field), name);
 }
 
-void showFirmwareVersion(const char (&version)[FirmwareVersionLength])
-{
-    wchar_t text[FirmwareVersionLength + 1];
-    for (int i = 0; i < FirmwareVersionLength; i++)
-        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(version[i]));
-    text[FirmwareVersionLength] = L'\0';
-    SetWindowTextW(versionValue, text);
-}
-
 void showOutputGroup(OutputFormat format, OutputType type)
 {
     switch (format) {
@@ -163,6 +154,15 @@ void showOutputGroup(OutputFormat format, OutputType type)
 }
 
 }  // namespace
+
+void showFirmwareVersion(const char (&version)[FirmwareVersionLength])
+{
+    wchar_t text[FirmwareVersionLength + 1];
+    for (int i = 0; i < FirmwareVersionLength; i++)
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(version[i]));
+    text[FirmwareVersionLength] = L'\0';
+    SetWindowTextW(versionValue, text);
+}
 
 bool lampForRadio(int radio, int &lamp, COLORREF &color)
 {

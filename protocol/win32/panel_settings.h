@@ -10,6 +10,8 @@
 // settings' defaults, as the binding of groups to settings shows them.
 void showDefaultSettings(ReaderType page);
 
+// The reader's firmware version in the version field.
+void showFirmwareVersion(const char (&version)[FirmwareVersionLength]);
 void showLnxSettings(const LnxSettings &settings);
 void showUsbSettings(const UsbSettings &settings);
 LnxSettings collectLnxSettings();

@@ -107,6 +107,8 @@ class IdentifiedWrites(ReaderTestCase):
         self.assertEqual(self.sim.settings("COM3"), "W261SO")
         self.assertEqual(self.lnx_checked(), lnx_radios("W261SO"))
         self.wait_lamps(LNX_TAB, lnx_lamps("W261SO"))
+        # The reader in use is shown, though its settings were not.
+        self.assertEqual(self.version(), "1.00")
 
     def test_reader_swapped_behind_the_open_port_is_not_written(self):
         self.sim.add_port("COM3", "lnx", settings="TMX1AO")

@@ -779,8 +779,11 @@ TEST_F(Link, WriteWithoutAPortWritesThePanelOnceTheReaderIsFound)
             EXPECT_EQ(tail, (std::vector<std::string>{"write COM2 AT+READS_LNX", "read COM2",
                                                       "write COM2 AT+W441SO", "read COM2"}));
             EXPECT_TRUE(linkState.portOpen);
+            // The reader in use is shown, though its settings are not.
+            EXPECT_EQ(versionText(), L"1.00");
         } else {
             EXPECT_EQ(shown(recorder), (std::vector<Box>{LnxNotFound, SelectPortHint}));
+            EXPECT_EQ(versionText(), L"x.xx");
             for (const std::string &entry : channelLog)
                 EXPECT_EQ(entry.find("AT+W"), std::string::npos) << entry;
         }

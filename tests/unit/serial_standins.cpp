@@ -62,6 +62,7 @@ bool endProgress()
 // that would are not run by these tests.
 void showLnxSettings(const LnxSettings &) {}
 void showUsbSettings(const UsbSettings &) {}
+void showFirmwareVersion(const char (&)[FirmwareVersionLength]) {}
 LnxSettings collectLnxSettings()
 {
     return LnxSettings{};
