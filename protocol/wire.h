@@ -41,7 +41,7 @@ constexpr char SupportedFirmwareVersion[FirmwareVersionLength + 1] = "1.00";
 // Commands begin with "AT+"; the two read commands with "AT+READS_".
 constexpr char CommandPrefix[] = "AT+";
 constexpr char ReadCommandPrefix[] = "AT+READS_";
-constexpr int ReadCommandPrefixLength = 9;
+constexpr int ReadCommandPrefixLength = sizeof ReadCommandPrefix - 1;
 
 // Reply markers, in the order they stand in a reply: the separator, then the
 // acknowledgement or the refusal, then (in a settings reply) the introducer
@@ -50,10 +50,10 @@ constexpr char ReplySeparator[] = " - ";
 constexpr char ReplyAcknowledgement[] = "OK!";
 constexpr char ReplyRefusal[] = "UNKNOWN CMD!";
 constexpr char PayloadIntroducer[] = " >> ";
-constexpr int ReplySeparatorLength = 3;
-constexpr int ReplyAcknowledgementLength = 3;
-constexpr int ReplyRefusalLength = 12;
-constexpr int PayloadIntroducerLength = 4;
+constexpr int ReplySeparatorLength = sizeof ReplySeparator - 1;
+constexpr int ReplyAcknowledgementLength = sizeof ReplyAcknowledgement - 1;
+constexpr int ReplyRefusalLength = sizeof ReplyRefusal - 1;
+constexpr int PayloadIntroducerLength = sizeof PayloadIntroducer - 1;
 
 struct LnxSettings {
     char firmwareVersion[FirmwareVersionLength];  // not terminated

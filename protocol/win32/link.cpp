@@ -49,6 +49,16 @@ bool sendCommand(const unsigned char *bytes, int length)
     return SerialChannel::write(bytes, length);
 }
 
+// A command whose reply is awaited behind the popup of `wait`; a port that
+// takes no bytes ends the link.
+void sendAndAwait(const unsigned char *bytes, int length, TimerId wait)
+{
+    if (sendCommand(bytes, length))
+        startProgress(wait, ReplyWaitPeriodMs);
+    else
+        resetLink();
+}
+
 void tell(TextId text, MsgIcon icon)
 {
     showMessage(mainWindow, TextTable[text], TextTable[TxtMessageCaption], 0, icon);
@@ -231,10 +241,7 @@ WriteCommand panelWriteCommand()
 void identifyThenWrite(const WriteCommand &command)
 {
     writeAfterRead = {true, command};
-    if (sendCommand(readCommand(readerType), ReadCommandLength))
-        startProgress(TimerId::Write, ReplyWaitPeriodMs);
-    else
-        resetLink();
+    sendAndAwait(readCommand(readerType), ReadCommandLength, TimerId::Write);
 }
 
 bool openCurrentPort()
@@ -273,18 +280,12 @@ void resetLink()
 
 void sendReadCommand()
 {
-    if (sendCommand(readCommand(readerType), ReadCommandLength))
-        startProgress(TimerId::Read, ReplyWaitPeriodMs);
-    else
-        resetLink();
+    sendAndAwait(readCommand(readerType), ReadCommandLength, TimerId::Read);
 }
 
 void sendWriteCommand(const unsigned char *bytes, int length)
 {
-    if (sendCommand(bytes, length))
-        startProgress(TimerId::Write, ReplyWaitPeriodMs);
-    else
-        resetLink();
+    sendAndAwait(bytes, length, TimerId::Write);
 }
 
 void openAndRead()

@@ -15,7 +15,7 @@ namespace {
 const wchar_t DeviceMapPath[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM\\";
 
 // Room for the longest hardware-id list we look at.
-constexpr DWORD HardwareIdBytes = 1024;
+constexpr DWORD HardwareIdBytes = HardwareIdUnits * sizeof(wchar_t);
 
 // Both spellings of the reader's id are this long; an id that goes on after
 // them still matches.

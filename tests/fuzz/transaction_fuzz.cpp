@@ -31,7 +31,7 @@ struct Harness {
     {
         const unsigned char *out = tx.out();
         const int length = tx.outLength();
-        const bool isRead = length == ReadCommandLength && std::memcmp(out, ReadCommandPrefix, 9) == 0;
+        const bool isRead = length == ReadCommandLength && std::memcmp(out, ReadCommandPrefix, ReadCommandPrefixLength) == 0;
         if (!isRead) {
             check(operation == TxOperation::Apply && !writeSent, "write: only once, only by apply");
             check(sends == 1, "write: right behind the read");
