@@ -236,6 +236,7 @@ class Port:
         self.wire_at = 0.0        # paced: when the next byte out starts on the wire
         self.stream_until = None
         self.stream_pos = 0
+        self.stream_clock = None  # the moment up to which the stream's bytes went out
         self.link = True
         self.link_made = None
         self.devmap = None
@@ -968,6 +969,7 @@ class ReaderSim:
         elif behaviour == "stream":
             if port.stream_until is None:
                 port.stream_until = now + float(opts.get("seconds", 30))
+                port.stream_clock = None
                 self._schedule(now + delay, port, "stream")
         elif behaviour == "script":
             self._on_script(port, command, now)
@@ -1022,8 +1024,20 @@ class ReaderSim:
                 return
             pattern = as_bytes(port.options.get("data", STREAM_PATTERN)) or STREAM_PATTERN
             rate = int(port.options.get("rate", 1920))
-            count = max(1, int(rate * STREAM_TICK)) if rate > 0 else 1024
-            if self._unread(port) < STREAM_BACKLOG:
+            if rate > 0:
+                # By the clock, as a device sends: a tick this thread took
+                # late sends what the line carried meanwhile, in one go.
+                if port.stream_clock is None:
+                    port.stream_clock = now - STREAM_TICK
+                count = int(rate * (now - port.stream_clock))
+                port.stream_clock += count / rate
+            else:
+                count = 1024
+            if self._unread(port) >= STREAM_BACKLOG:
+                # Nobody reads: what the line carried meanwhile is lost, as
+                # in a full receive buffer.
+                port.stream_clock = now
+            elif count > 0:
                 chunk = bytearray()
                 while len(chunk) < count:
                     take = min(count - len(chunk), len(pattern) - port.stream_pos)

@@ -243,23 +243,25 @@ class ReaderTest(SimCase):
 
 class FramingTest(SimCase):
     def test_command_framed_by_silence(self):
-        self.sim.add_port("COM1", "lnx")
-        line = self.open("COM1")
+        # A frame long beside any stall of a busy machine, so that what is
+        # one command and what is two does not depend on the machine's load.
+        sim = ReaderSim(frame_ms=100)
+        self.addCleanup(sim.stop)
+        sim.add_port("COM1", "lnx")
+        line = Line(sim.path("COM1"))
+        self.addCleanup(line.close)
         # Pieces 3 ms apart are one command.
         line.send(b"AT+READ")
         time.sleep(0.003)
         line.send(b"S_LNX")
-        self.assertEqual(line.read(), b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n")
-        # Pieces 60 ms apart are two commands, each refused on its own.
-        line.send(b"AT+READ")
-        time.sleep(0.06)
-        line.send(b"S_LNX")
-        self.assertEqual(line.read(),
-                         b"AT+READ - UNKNOWN CMD!\r\nS_LNX - UNKNOWN CMD!\r\n")
+        self.assertEqual(line.read(first=2), b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n")
+        # A piece the frame's silence follows is a command of its own.
+        for piece in (b"AT+READ", b"S_LNX"):
+            self.assertEqual(line.ask(piece, first=2), piece + b" - UNKNOWN CMD!\r\n")
         # Two commands in one write are one frame.
-        self.assertEqual(line.ask(b"AT+READS_LNXAT+READS_LNX"),
+        self.assertEqual(line.ask(b"AT+READS_LNXAT+READS_LNX", first=2),
                          b"AT+READS_LNXAT+READS_LNX - UNKNOWN CMD!\r\n")
-        self.assertEqual(self.sim.commands("COM1"),
+        self.assertEqual(sim.commands("COM1"),
                          [b"AT+READS_LNX", b"AT+READ", b"S_LNX", b"AT+READS_LNXAT+READS_LNX"])
 
     def test_reply_waits_for_silence(self):
@@ -288,32 +290,38 @@ class PacingTest(unittest.TestCase):
         self.addCleanup(other.close)
         byte_time = 10 / 19200
         reply = b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n"
-        # Both lines at once: each is its own wire, neither waits for the other.
-        start = time.monotonic()
-        line.send(b"AT+READS_LNX")
-        other.send(b"AT+READS_LNX")
-        arrivals = []
-        got = b""
-        while len(got) < len(reply):
-            r, _, _ = select.select([line.fd], [], [], 2.0)
-            self.assertTrue(r, "the reply stopped after %r" % got)
-            chunk = os.read(line.fd, 4096)
-            got += chunk
-            arrivals.append((len(got), time.monotonic() - start))
-        self.assertEqual(got, reply)
-        self.assertEqual(other.read(), reply)
         # The command's 12 bytes, the 5 ms frame, then the reply byte by byte.
         floor = (12 + len(reply)) * byte_time + 0.005
-        self.assertGreaterEqual(arrivals[-1][1], floor - 0.001)
-        self.assertLess(arrivals[-1][1], floor + 1.0)
-        # No byte comes before its time: the count that had arrived at each
-        # moment never runs ahead of the wire.
-        for count, at in arrivals:
-            self.assertGreaterEqual(at + 0.001, (12 + count) * byte_time + 0.005,
-                                    "byte %d came early" % count)
-        # (A reader kept waiting on a busy machine gets several bytes at
-        # once; one piece only would be a reply sent whole.)
-        self.assertGreater(len(arrivals), 1, "the reply came in one piece")
+        pieces = []
+        # A reader stalled on a busy machine for the whole reply gets it in
+        # one piece, which proves nothing either way: such a round is asked
+        # again, up to three times.
+        for round_ in range(3):
+            # Both lines at once: each is its own wire, neither waits for the other.
+            start = time.monotonic()
+            line.send(b"AT+READS_LNX")
+            other.send(b"AT+READS_LNX")
+            arrivals = []
+            got = b""
+            while len(got) < len(reply):
+                r, _, _ = select.select([line.fd], [], [], 2.0)
+                self.assertTrue(r, "the reply stopped after %r" % got)
+                chunk = os.read(line.fd, 4096)
+                got += chunk
+                arrivals.append((len(got), time.monotonic() - start))
+            self.assertEqual(got, reply)
+            self.assertEqual(other.read(), reply)
+            self.assertGreaterEqual(arrivals[-1][1], floor - 0.001)
+            self.assertLess(arrivals[-1][1], floor + 1.0)
+            # No byte comes before its time: the count that had arrived at
+            # each moment never runs ahead of the wire.
+            for count, at in arrivals:
+                self.assertGreaterEqual(at + 0.001, (12 + count) * byte_time + 0.005,
+                                        "byte %d came early" % count)
+            pieces.append(len(arrivals))
+            if len(arrivals) > 1:
+                break
+        self.assertGreater(max(pieces), 1, "the reply came in one piece every time")
 
     def test_unpaced_reply_comes_at_once(self):
         sim = ReaderSim(frame_ms=5)
@@ -321,10 +329,11 @@ class PacingTest(unittest.TestCase):
         sim.add_port("COM1", "lnx")
         line = Line(sim.path("COM1"))
         self.addCleanup(line.close)
-        start = time.monotonic()
-        self.assertEqual(line.ask(b"AT+READS_LNX", silence=0.02),
-                         b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n")
-        self.assertLess(time.monotonic() - start - 0.02, 0.2)
+        line.send(b"AT+READS_LNX")
+        # Written whole: one read takes all of it, however late it runs.
+        r, _, _ = select.select([line.fd], [], [], 2.0)
+        self.assertTrue(r)
+        self.assertEqual(os.read(line.fd, 4096), b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n")
 
 
 class StreamTest(SimCase):
@@ -334,7 +343,7 @@ class StreamTest(SimCase):
         self.assertEqual(line.read(first=0.2), b"")
         line.send(b"A")
         got = bytearray()
-        gaps = []
+        gaps, reads = [], []
         last = None
         end = time.monotonic() + 0.6
         while time.monotonic() < end:
@@ -343,15 +352,21 @@ class StreamTest(SimCase):
             if r:
                 data = os.read(line.fd, 4096)
                 got += data
+                reads.append((now, len(data)))
                 if last is not None:
-                    gaps.append((now - last, len(data)))
+                    gaps.append((now - last, now))
                 last = now
         # 19200 baud is about 1920 bytes a second.
         self.assertGreater(len(got), 500)
         # A long wait of this reader on a busy machine is no pause of the
-        # stream when the bytes that ended it kept the line's pace meanwhile;
-        # a pause of the stream ends with a tick's few bytes.
-        pauses = [round(gap, 3) for gap, count in gaps if gap >= 0.05 and count < 1920 * (gap - 0.05) / 2]
+        # stream when the bytes that came right after it kept the line's pace
+        # meanwhile (a stall of this whole process delays the simulator too,
+        # which then sends what the line carried in the meantime); a pause
+        # of the stream ends with a tick's few bytes.
+        def caught_up(ended):
+            return sum(count for at, count in reads if ended <= at <= ended + 0.03)
+        pauses = [round(gap, 3) for gap, ended in gaps
+                  if gap >= 0.05 and caught_up(ended) < 1920 * (gap - 0.05) / 2]
         self.assertEqual(pauses, [])
         self.assertTrue(bytes(got).startswith(reader_sim.STREAM_PATTERN[:20]))
         self.sim.unplug("COM1")
@@ -407,8 +422,14 @@ class ScriptTest(SimCase):
         ])
         line = self.open("COM9")
         self.assertEqual(line.ask(b"whatever"), b"any")
-        line.send(b"SPLIT")
-        self.assertEqual(line.read(silence=0.06), b"AT+READS_LNX - O")
+        # A reader stalled through the 120 ms between the chunks gets them
+        # together, which proves nothing: such a round is asked again.
+        for round_ in range(3):
+            line.send(b"SPLIT")
+            first = line.read(silence=0.06)
+            if first != b"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n":
+                break
+        self.assertEqual(first, b"AT+READS_LNX - O")
         self.assertEqual(line.read(silence=0.06), b"K! >> 1.00TMX1AO\r\n")
 
     def test_rules_from_json(self):
