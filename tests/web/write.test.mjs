@@ -135,3 +135,27 @@ test("silent, garbage, refusing, other-firmware, other-kind and unreadable ports
     await b.close();
   }
 });
+
+test("a found reader that then answers a bare acknowledgement, settings cut short or a refusal: WRITE says which and writes nothing", async () => {
+  const good = { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n", once: true };
+  const unrecognised = ["The answer could not be recognized!"];
+  const cases = [
+    { reply: "AT+READS_LNX - OK!\r\n", says: unrecognised },
+    { reply: "AT+READS_LNX - OK! >> 1.00TM", says: unrecognised },
+    { reply: "AT+READS_LNX - UNKNOWN CMD!\r\n", says: ["Invalid command!", "The reader did not respond!\n(Try again or a different COM port)."] },
+  ];
+  for (const c of cases) {
+    const rules = [good, { match: "AT+READS_LNX", reply: c.reply }, { prefix: "AT+", reply: "AT+ - OK!\r\n" }];
+    const b = await openBench({ ports: [{ id: "A", behaviour: "script", options: { rules }, granted: true }] });
+    try {
+      const before = (await b.alerts()).length;
+      assert.match((await b.alerts()).at(-1), /reader found!/, c.reply);
+      await b.page.getByLabel("Wiegand 26").check();
+      const said = (await b.click("WRITE")).slice(before);
+      assert.deepEqual(said, c.says, c.reply);
+      assert.deepEqual((await b.commands("A")).filter((x) => !isRead(x)), [], `${c.reply}: nothing written`);
+    } finally {
+      await b.close();
+    }
+  }
+});

@@ -1,5 +1,6 @@
 // The reader transactions run inside the WebAssembly core; this module only
 // carries bytes and time between a Link and the core.
+import { facts } from "./generated";
 import { Link } from "./serial";
 
 export type Kind = 0 | 1; // Lnx, Usb: the tab index too
@@ -12,24 +13,16 @@ export enum Op {
 }
 export type StatusName = string;
 
-// Why a transaction ended as it did, from its outcome, for the panel's
-// messages (the core decides; this only sorts what it reported).
-export enum Detail {
-  None = 0,
-  Silent = 1,
-  Garbled = 2,
-  UnknownCommand = 3,
-  Firmware = 4,
-  Unrecognised = 5,
-  LinkLost = 6,
-}
+// The numbers of the core's C interface (VC_* in protocol/core_api.h), among
+// them the reasons a transaction gives for ending short of its goal.
+export const Vc = facts.core;
 
 // Value indices into the settings table, -1 for a field not recognised.
 export type Values = number[];
 
 export interface Outcome {
   status: StatusName;
-  detail: Detail;
+  reason: number; // Vc.REASON_*: why it ended short of its goal
   firmware: string | null;
   before: Values | null;
   after: Values | null;
@@ -56,6 +49,7 @@ interface Exports {
   vc_tx_deadline(h: number): number;
   vc_tx_status(h: number): number;
   vc_tx_wrote(h: number): number;
+  vc_tx_reason(h: number): number;
   vc_tx_firmware(h: number): number;
   vc_tx_before(h: number, field: number): number;
   vc_tx_after(h: number, field: number): number;
@@ -82,18 +76,15 @@ export const ReplyTimeoutMs = 1000;
 export class Core {
   private fieldCache = new Map<Kind, { key: string; values: string[] }[]>();
 
-  private constructor(
-    readonly x: Exports,
-    private readonly supportedFirmware: string,
-  ) {}
+  private constructor(readonly x: Exports) {}
 
-  static async load(url: string, supportedFirmware: string): Promise<Core> {
+  static async load(url: string): Promise<Core> {
     const response = await fetch(url);
     const bytes = await response.arrayBuffer();
     const { instance } = await WebAssembly.instantiate(bytes, {});
     const exports = instance.exports as unknown as Exports;
     exports._initialize(); // the core's static state, once
-    return new Core(exports, supportedFirmware);
+    return new Core(exports);
   }
 
   private bytes(ptr: number, length: number): Uint8Array {
@@ -159,8 +150,6 @@ export class Core {
     const x = this.x;
     const h = x.vc_tx_begin(op, kind, profile ? this.putValues(profile) : 0, ReplyTimeoutMs, 0);
     if (h < 0) throw new Error("the reader core refused the transaction");
-    let received = 0;
-    let lineFailed = false;
     try {
       let action = x.vc_tx_start(h, performance.now());
       while (action !== ActDone) {
@@ -170,20 +159,17 @@ export class Core {
           const bytes = this.bytes(x.vc_tx_out(h), x.vc_tx_out_length(h)).slice();
           trace(">", bytes);
           if (!(await link.write(bytes))) {
-            lineFailed = true;
             action = x.vc_tx_line_failed(h, performance.now());
             continue;
           }
         }
         const got = await link.read(x.vc_tx_deadline(h) - performance.now());
         if (got === "lost") {
-          lineFailed = true;
           action = x.vc_tx_line_failed(h, performance.now());
         } else if (got === "timeout") {
           action = x.vc_tx_timer(h, performance.now());
         } else {
           trace("<", got);
-          received += got.length;
           const room = x.vc_buffer_size();
           for (let i = 0; i < got.length && action !== ActDone; i += room) {
             const part = got.subarray(i, i + room);
@@ -199,36 +185,17 @@ export class Core {
         for (let f = 0; f < count; f++) values.push(get(f));
         return values;
       };
-      const status = this.cString(x.vc_status_name(x.vc_tx_status(h)));
-      const firmware = this.cString(x.vc_tx_firmware(h)) || null;
-      const error = this.cString(x.vc_tx_error(h)) || null;
       return {
-        status,
-        detail: this.detailOf(status, firmware, received, lineFailed),
-        firmware,
+        status: this.cString(x.vc_status_name(x.vc_tx_status(h))),
+        reason: x.vc_tx_reason(h),
+        firmware: this.cString(x.vc_tx_firmware(h)) || null,
         before: list((f) => x.vc_tx_before(h, f)),
         after: list((f) => x.vc_tx_after(h, f)),
         wrote: x.vc_tx_wrote(h) === 1,
-        error,
+        error: this.cString(x.vc_tx_error(h)) || null,
       };
     } finally {
       x.vc_tx_end(h);
-    }
-  }
-
-  private detailOf(status: string, firmware: string | null, received: number, lineFailed: boolean): Detail {
-    switch (status) {
-      case "no_reader":
-        return lineFailed ? Detail.LinkLost : received > 0 ? Detail.Garbled : Detail.Silent;
-      case "wrong_reader":
-        if (!firmware) return Detail.UnknownCommand;
-        return firmware !== this.supportedFirmware ? Detail.Firmware : Detail.Unrecognised;
-      case "refused":
-        return Detail.UnknownCommand;
-      case "link_lost":
-        return Detail.LinkLost;
-      default:
-        return Detail.None;
     }
   }
 }

@@ -1,6 +1,6 @@
 // Velmora in the browser: the panel, the readers section and the flows that
 // join them. Reader rules live in the core (core.ts); ports in serial.ts.
-import { Core, Detail, Kind, KindNames, Op, Outcome, Values } from "./core";
+import { Core, Kind, KindNames, Op, Outcome, Values, Vc } from "./core";
 import { facts } from "./generated";
 import {
   choosePort,
@@ -431,7 +431,7 @@ async function search(interactive: boolean): Promise<void> {
     return;
   }
   for (const { o } of outcomes)
-    if (o && o.detail === Detail.Firmware) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
+    if (o && o.reason === Vc.REASON_FIRMWARE) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
   const hit = outcomes.find(({ o }) => o && o.status === "read");
   for (const { e } of outcomes) if (e !== hit?.e && e.link) await closeLink(e);
   if (hit) return found(hit.e, hit.o!);
@@ -456,7 +456,7 @@ async function search(interactive: boolean): Promise<void> {
   renderTable();
   const outcome = await probe(entry, k);
   if (outcome && outcome.status === "read") return found(entry, outcome);
-  if (outcome && outcome.detail === Detail.Firmware) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
+  if (outcome && outcome.reason === Vc.REASON_FIRMWARE) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
   notFound();
 }
 
@@ -485,23 +485,26 @@ async function afterTransaction(entry: PortEntry): Promise<void> {
 
 // Messages for a read that did not give settings.
 function readFailed(outcome: Outcome, entry: PortEntry): void {
-  switch (outcome.detail) {
-    case Detail.Silent:
+  switch (outcome.reason) {
+    case Vc.REASON_SILENT:
       say(txt("TxtNoReply"), "error");
       break;
-    case Detail.Garbled:
+    case Vc.REASON_GARBLED:
       say(txt("TxtReplyUnrecognized"), "error");
       say(txt("TxtNoReply"), "error");
       break;
-    case Detail.UnknownCommand:
+    case Vc.REASON_REFUSAL:
       say(txt("TxtInvalidCommand"), "error");
       say(txt("TxtNoReply"), "error");
       break;
-    case Detail.Firmware:
+    case Vc.REASON_UNRECOGNISED: // a bare acknowledgement, settings cut short
+      say(txt("TxtReplyUnrecognized"), "error");
+      break;
+    case Vc.REASON_FIRMWARE:
       say(txt("TxtSettingsRead"), "ok");
       say(txt("TxtFirmwareUnsupported"), "error");
       break;
-    case Detail.Unrecognised:
+    case Vc.REASON_NOT_IDENTIFIED:
       say(web().notIdentified, "error");
       break;
     default:
@@ -555,7 +558,7 @@ async function writeClicked(): Promise<void> {
         return;
       }
       case "refused":
-        say(outcome.detail === Detail.UnknownCommand ? txt("TxtInvalidCommand") : txt("TxtReplyUnrecognized"), "error");
+        say(outcome.reason === Vc.REASON_REFUSAL ? txt("TxtInvalidCommand") : txt("TxtReplyUnrecognized"), "error");
         say(web().refusedWrite, "error");
         return;
       case "link_lost":
@@ -630,7 +633,7 @@ async function applyAll(): Promise<void> {
           // The log has a line for every port asked, this one included.
           logApply(entry, {
             status: "no_reader",
-            detail: Detail.LinkLost,
+            reason: Vc.REASON_LINE_LOST,
             firmware: null,
             before: null,
             after: null,
@@ -800,7 +803,7 @@ async function start(): Promise<void> {
     return disableAll();
   }
   try {
-    core = await Core.load("core.wasm", facts.firmware);
+    core = await Core.load("core.wasm");
   } catch (e) {
     say(String(e), "error");
     return disableAll();
