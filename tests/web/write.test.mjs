@@ -2,6 +2,7 @@
 // that acknowledges and keeps its old settings, a reader unplugged during
 // the write, and ports that must never be written.
 import assert from "node:assert/strict";
+import { readFile } from "node:fs/promises";
 import { after, test } from "node:test";
 import { closeBrowser, openBench } from "./harness.mjs";
 
@@ -157,5 +158,32 @@ test("a found reader that then answers a bare acknowledgement, settings cut shor
     } finally {
       await b.close();
     }
+  }
+});
+
+test("a tab clicked while WRITE runs is ignored: the write finishes on its own kind's reader and log line", async () => {
+  const rules = [
+    // Found at load, then identified by WRITE.
+    { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n", once: true },
+    { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n", once: true },
+    { prefix: "AT+W", reply: "AT+ - OK!\r\n", delay_ms: 400 },
+    { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00W261AO\r\n" },
+  ];
+  const b = await openBench({ ports: [{ id: "A", behaviour: "script", options: { rules }, granted: true }] });
+  try {
+    await b.page.getByLabel("Wiegand 26").check();
+    await b.page.getByRole("button", { name: "WRITE", exact: true }).click();
+    assert.equal(await b.page.evaluate(() => document.body.hasAttribute("aria-busy")), true, "clicked while WRITE runs");
+    await b.page.getByRole("tab", { name: "Tarvik-USB" }).click();
+    const alerts = await b.settle();
+    assert.equal(alerts.at(-1), "Settings recorded!");
+    assert.equal(await b.page.getByRole("tab", { name: "Tarvik-LNA_LNB" }).getAttribute("aria-selected"), "true");
+    assert.ok((await b.commands("A")).includes("AT+W261AO"));
+    const [d] = await Promise.all([b.page.waitForEvent("download"), b.page.getByRole("button", { name: "Download log" }).click()]);
+    const line = JSON.parse(await readFile(await d.path(), "utf8"));
+    assert.equal(line.kind, "lnx");
+    assert.equal(line.status, "verified");
+  } finally {
+    await b.close();
   }
 });

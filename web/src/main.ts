@@ -28,6 +28,7 @@ interface PortEntry {
   busy: boolean;
   present: boolean;
   lossSaid: boolean; // the unplug was reported
+  openError: string | null; // why the port last failed to open
 }
 
 const Usb = facts.usb;
@@ -300,6 +301,7 @@ function entryOf(port: SerialPortLike): PortEntry {
       busy: false,
       present: true,
       lossSaid: false,
+      openError: null,
     };
     ports.set(port, entry);
   }
@@ -307,6 +309,10 @@ function entryOf(port: SerialPortLike): PortEntry {
 }
 
 const isTarvikUsb = (e: PortEntry) => e.usb === `${hex4(Usb.vendor)}:${hex4(Usb.product)}`;
+
+// The ports that may hold a reader of kind `k`: a Tarvik-USB reader is on a
+// port with its USB ids; a Tarvik-LNA_LNB reader behind any other adapter.
+const candidates = (k: Kind, entries: PortEntry[]) => entries.filter((e) => isTarvikUsb(e) === (k === 1));
 
 function renderTable(): void {
   const body = $("readers-body");
@@ -350,6 +356,7 @@ async function openLink(entry: PortEntry): Promise<Link | null> {
   entry.link = null;
   try {
     entry.link = await Link.open(entry.port);
+    entry.openError = null;
     $("trouble").hidden = true;
     return entry.link;
   } catch (e) {
@@ -360,7 +367,7 @@ async function openLink(entry: PortEntry): Promise<Link | null> {
 
 function showTrouble(entry: PortEntry, e: unknown): void {
   const name = e instanceof Error ? `${e.name}: ${e.message}` : String(e);
-  $("trouble-port").dataset.error = name;
+  entry.openError = name;
   $("trouble-port").textContent = `${entry.label}. ${web().openError} ${name}`;
   $("trouble").hidden = false;
   say(`${txt("TxtErrorOpening")} [${entry.label}]!`, "error");
@@ -423,13 +430,7 @@ async function search(interactive: boolean): Promise<void> {
   const k = kind;
   const granted = (await grantedPorts()).map(entryOf).filter((e) => e.present);
   renderTable();
-  const candidates = k === 1 ? granted.filter(isTarvikUsb) : granted;
-  const outcomes = await Promise.all(candidates.map(async (e) => ({ e, o: await probe(e, k) })));
-  if (k !== kind) {
-    // The tab changed meanwhile: these readers are of the other kind.
-    for (const { e } of outcomes) if (e.link && e !== reader) await closeLink(e);
-    return;
-  }
+  const outcomes = await Promise.all(candidates(k, granted).map(async (e) => ({ e, o: await probe(e, k) })));
   for (const { o } of outcomes)
     if (o && o.reason === Vc.REASON_FIRMWARE) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
   const hit = outcomes.find(({ o }) => o && o.status === "read");
@@ -515,10 +516,11 @@ function readFailed(outcome: Outcome, entry: PortEntry): void {
 async function readClicked(): Promise<void> {
   if (!reader) return search(true);
   const entry = reader;
+  const k = kind;
   entry.busy = true;
   try {
-    const outcome = await core!.run(entry.link!, kind, Op.Read, null, traceFor(entry));
-    note(entry, outcome, kind);
+    const outcome = await core!.run(entry.link!, k, Op.Read, null, traceFor(entry));
+    note(entry, outcome, k);
     if (outcome.status === "read") {
       say(txt("TxtSettingsRead"), "ok");
       setVersion(outcome.firmware);
@@ -535,26 +537,24 @@ async function readClicked(): Promise<void> {
 async function writeClicked(): Promise<void> {
   if (!reader) return search(true);
   const entry = reader;
+  const k = kind;
+  const values = panelValues();
   entry.busy = true;
   try {
-    const outcome = await core!.run(entry.link!, kind, Op.Apply, panelValues(), traceFor(entry));
-    note(entry, outcome, kind);
-    logApply(entry, outcome);
+    const outcome = await core!.run(entry.link!, k, Op.Apply, values, traceFor(entry));
+    note(entry, outcome, k);
+    logApply(entry, outcome, k);
     switch (outcome.status) {
       case "verified":
       case "unchanged": // the reader already held them: nothing to send
         say(txt("TxtSettingsWritten"), "ok");
         return;
       case "mismatch": {
-        if (outcome.after) {
-          const fields = core!.fields(kind);
-          const differ = fields.filter((_, f) => outcome.after![f] !== panelValues()[f]).map((f) => groupCaptionOf(f.key));
-          say(`${web().mismatch} ${differ.join(", ")}`, "error");
-          showSettings(outcome.after);
-        } else {
-          say(txt("TxtReplyUnrecognized"), "error");
-          say(web().writeUnsure, "error");
-        }
+        // A write's mismatch always comes with the settings read back.
+        const after = outcome.after!;
+        const differ = core!.fields(k).filter((_, f) => after[f] !== values[f]).map((f) => groupCaptionOf(f.key));
+        say(`${web().mismatch} ${differ.join(", ")}`, "error");
+        showSettings(after);
         return;
       }
       case "refused":
@@ -584,7 +584,7 @@ function settingsJson(k: Kind, values: Values | null): Record<string, string | n
   return out;
 }
 
-function logApply(entry: PortEntry, outcome: Outcome, k: Kind = kind): void {
+function logApply(entry: PortEntry, outcome: Outcome, k: Kind): void {
   const line = {
     port: entry.label,
     kind: KindNames[k],
@@ -620,7 +620,7 @@ async function addReader(): Promise<void> {
 async function applyAll(): Promise<void> {
   const values = panelValues();
   const k = kind;
-  const entries = (await grantedPorts()).map(entryOf).filter((e) => e.present);
+  const entries = candidates(k, (await grantedPorts()).map(entryOf).filter((e) => e.present));
   await Promise.all(
     entries.map(async (entry) => {
       if (entry.busy) return;
@@ -638,7 +638,7 @@ async function applyAll(): Promise<void> {
             before: null,
             after: null,
             wrote: false,
-            error: `${entry.label}: the port could not be opened (${$("trouble-port").dataset.error ?? ""})`,
+            error: `${entry.label}: the port could not be opened (${entry.openError ?? ""})`,
           }, k);
           return;
         }
@@ -686,7 +686,7 @@ async function loadProfileFile(file: File): Promise<void> {
   await loadOntoPanel(result);
 }
 
-function profileFromLink(): void {
+async function profileFromLink(): Promise<void> {
   const hash = location.hash;
   if (!hash.startsWith("#profile=")) return;
   let text: string;
@@ -697,7 +697,7 @@ function profileFromLink(): void {
   }
   const result = core!.parseProfile(text);
   if ("error" in result) return say(`${web().badLink} ${result.error}`, "error");
-  void loadOntoPanel(result);
+  await loadOntoPanel(result);
 }
 
 async function copyLink(): Promise<void> {
@@ -721,7 +721,7 @@ async function switchTab(k: Kind, searchAfter = true): Promise<void> {
   renderTabs();
   renderPanel();
   await resetReader();
-  if (searchAfter) await guarded(() => search(false));
+  if (searchAfter) await search(false);
 }
 
 function setLanguage(l: Lang): void {
@@ -763,7 +763,7 @@ function plugged(port: SerialPortLike, present: boolean): void {
   entry.lossSaid = false;
   entry.status = "";
   renderTable();
-  if (!reader && !working && (kind === 0 || isTarvikUsb(entry)))
+  if (!reader && !working && candidates(kind, [entry]).length > 0)
     void guarded(async () => {
       const outcome = await probe(entry, kind);
       if (outcome && outcome.status === "read" && !reader) found(entry, outcome);
@@ -773,9 +773,10 @@ function plugged(port: SerialPortLike, present: boolean): void {
 function tabKeys(e: KeyboardEvent): void {
   if (e.key !== "ArrowLeft" && e.key !== "ArrowRight" && e.key !== "Home" && e.key !== "End") return;
   e.preventDefault();
+  if (working) return;
   const k = (e.key === "Home" ? 0 : e.key === "End" ? 1 : 1 - kind) as Kind;
   $("tab-" + k).focus();
-  void switchTab(k);
+  void guarded(() => switchTab(k));
 }
 
 async function start(): Promise<void> {
@@ -809,7 +810,8 @@ async function start(): Promise<void> {
     return disableAll();
   }
   for (const k of [0, 1] as Kind[]) {
-    $("tab-" + k).addEventListener("click", () => void switchTab(k));
+    // A tab switch closes the reader's port: never under a running operation.
+    $("tab-" + k).addEventListener("click", () => void guarded(() => switchTab(k)));
     $("tab-" + k).addEventListener("keydown", tabKeys);
   }
   $("search").addEventListener("click", () => void guarded(() => search(true)));
@@ -829,14 +831,14 @@ async function start(): Promise<void> {
   $("download-log").addEventListener("click", () => download("velmora-log.jsonl", logLines.join(""), "application/jsonl"));
   $("download-trace").addEventListener("click", () => download("velmora-trace.txt", traceLines.join(""), "text/plain"));
   $("copy-link").addEventListener("click", () => void copyLink());
-  window.addEventListener("hashchange", profileFromLink);
+  window.addEventListener("hashchange", () => void guarded(profileFromLink));
   onPlug(plugged);
   document.body.dataset.ready = "true";
   await guarded(async () => {
     await search(false);
     // A profile in the address goes on the panel after the reader's own
     // settings, so the panel shows the profile until the user acts.
-    profileFromLink();
+    await profileFromLink();
   });
 }
 
