@@ -9,7 +9,6 @@ export const KindNames = ["lnx", "usb"] as const;
 export enum Op {
   Read = 0,
   Apply = 1,
-  Verify = 2,
 }
 export type StatusName = string;
 
@@ -26,7 +25,6 @@ export interface Outcome {
   firmware: string | null;
   before: Values | null;
   after: Values | null;
-  wrote: boolean;
   error: string | null; // the core's words, as velmora-cli gives them
 }
 
@@ -48,7 +46,6 @@ interface Exports {
   vc_tx_out_length(h: number): number;
   vc_tx_deadline(h: number): number;
   vc_tx_status(h: number): number;
-  vc_tx_wrote(h: number): number;
   vc_tx_reason(h: number): number;
   vc_tx_firmware(h: number): number;
   vc_tx_before(h: number, field: number): number;
@@ -60,14 +57,12 @@ interface Exports {
   vc_value_count(kind: number, field: number): number;
   vc_value_name(kind: number, field: number, value: number): number;
   vc_status_name(status: number): number;
-  vc_kind_name(kind: number): number;
   vc_profile_parse(length: number, kind: number, values: number): number;
   vc_profile_error(): number;
   vc_profile_text(kind: number, values: number): number;
 }
 
 const ActSend = 1;
-const ActWait = 2;
 const ActDone = 3;
 const MaxFields = 4;
 // As long as velmora-cli waits for a reply by default.
@@ -191,7 +186,6 @@ export class Core {
         firmware: this.cString(x.vc_tx_firmware(h)) || null,
         before: list((f) => x.vc_tx_before(h, f)),
         after: list((f) => x.vc_tx_after(h, f)),
-        wrote: x.vc_tx_wrote(h) === 1,
         error: this.cString(x.vc_tx_error(h)) || null,
       };
     } finally {

@@ -96,7 +96,6 @@ for (const b of facts.bindings)
 
 // The Usb page shows the output setting as two groups: the format, and the
 // type of the HEX-or-DEC format.
-const OutputFormatIds = ["ID_OUT_HEX_DEC", "ID_OUT_TOUCH_MEMORY"];
 const OutputTypeIds = ["ID_FMT_HEX", "ID_FMT_DEC"];
 const CardsGroup = "cardsToReadGroup";
 const unrecognisedText: Record<string, TextId> = { output: "TxtBadOutputFormat" };
@@ -637,7 +636,6 @@ async function applyAll(): Promise<void> {
             firmware: null,
             before: null,
             after: null,
-            wrote: false,
             error: `${entry.label}: the port could not be opened (${entry.openError ?? ""})`,
           }, k);
           return;

@@ -1,5 +1,5 @@
 // The one module that touches navigator.serial, through the standard's calls
-// only: getPorts, requestPort, open, the two streams, close, getInfo, forget
+// only: getPorts, requestPort, open, the two streams, close, getInfo
 // and the connect/disconnect events.
 
 export interface PortInfo {
@@ -13,7 +13,6 @@ export interface SerialPortLike extends EventTarget {
   open(options: { baudRate: number; dataBits?: number; stopBits?: number; parity?: string }): Promise<void>;
   close(): Promise<void>;
   getInfo(): PortInfo;
-  forget?(): Promise<void>;
 }
 
 interface SerialLike extends EventTarget {
@@ -56,10 +55,6 @@ export function portInfo(port: SerialPortLike): PortInfo {
   } catch {
     return {};
   }
-}
-
-export async function forgetPort(port: SerialPortLike): Promise<void> {
-  if (port.forget) await port.forget();
 }
 
 export function onPlug(handler: (port: SerialPortLike, plugged: boolean) => void): void {
