@@ -431,7 +431,7 @@ async function search(interactive: boolean): Promise<void> {
   renderTable();
   const outcomes = await Promise.all(candidates(k, granted).map(async (e) => ({ e, o: await probe(e, k) })));
   for (const { o } of outcomes)
-    if (o && o.reason === Vc.REASON_FIRMWARE) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
+    if (o && o.reason === Vc.REASON_FIRMWARE) sayFirmware();
   const hit = outcomes.find(({ o }) => o && o.status === "read");
   for (const { e } of outcomes) if (e !== hit?.e && e.link) await closeLink(e);
   if (hit) return found(hit.e, hit.o!);
@@ -440,24 +440,34 @@ async function search(interactive: boolean): Promise<void> {
     else notFound();
     return;
   }
-  let port: SerialPortLike | null;
-  try {
-    port = await choosePort(k === 1 ? [UsbFilter] : []);
-  } catch (e) {
-    say(`${web().noPortChosen} (${e instanceof Error ? e.message : String(e)})`, "error");
-    return;
-  }
-  if (!port) {
-    say(web().noPortChosen, "hint");
-    return;
-  }
+  const port = await pickPort(k === 1 ? [UsbFilter] : []);
+  if (!port) return;
   const entry = entryOf(port);
   entry.present = true;
   renderTable();
   const outcome = await probe(entry, k);
   if (outcome && outcome.status === "read") return found(entry, outcome);
-  if (outcome && outcome.reason === Vc.REASON_FIRMWARE) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
+  if (outcome && outcome.reason === Vc.REASON_FIRMWARE) sayFirmware();
   notFound();
+}
+
+// The browser's chooser; null, said, when no port was chosen.
+async function pickPort(filters: PortInfo[]): Promise<SerialPortLike | null> {
+  try {
+    const port = await choosePort(filters);
+    if (!port) say(web().noPortChosen, "hint");
+    return port;
+  } catch (e) {
+    say(`${web().noPortChosen} (${e instanceof Error ? e.message : String(e)})`, "error");
+    return null;
+  }
+}
+
+// A reader that answered with settings of a firmware version not supported:
+// its settings were read, and are not used.
+function sayFirmware(): void {
+  say(txt("TxtSettingsRead"), "ok");
+  say(txt("TxtFirmwareUnsupported"), "error");
 }
 
 function notFound(): void {
@@ -501,8 +511,7 @@ function readFailed(outcome: Outcome, entry: PortEntry): void {
       say(txt("TxtReplyUnrecognized"), "error");
       break;
     case Vc.REASON_FIRMWARE:
-      say(txt("TxtSettingsRead"), "ok");
-      say(txt("TxtFirmwareUnsupported"), "error");
+      sayFirmware();
       break;
     case Vc.REASON_NOT_IDENTIFIED:
       say(web().notIdentified, "error");
@@ -600,14 +609,8 @@ function logApply(entry: PortEntry, outcome: Outcome, k: Kind): void {
 }
 
 async function addReader(): Promise<void> {
-  let port: SerialPortLike | null;
-  try {
-    port = await choosePort([]);
-  } catch (e) {
-    say(`${web().noPortChosen} (${e instanceof Error ? e.message : String(e)})`, "error");
-    return;
-  }
-  if (!port) return say(web().noPortChosen, "hint");
+  const port = await pickPort([]);
+  if (!port) return;
   const entry = entryOf(port);
   entry.present = true;
   renderTable();
