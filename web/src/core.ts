@@ -3,18 +3,17 @@
 import { facts } from "./generated";
 import { Link } from "./serial";
 
-export type Kind = 0 | 1; // Lnx, Usb: the tab index too
-export const KindNames = ["lnx", "usb"] as const;
-
-export enum Op {
-  Read = 0,
-  Apply = 1,
-}
-export type StatusName = string;
-
 // The numbers of the core's C interface (VC_* in protocol/core_api.h), among
 // them the reasons a transaction gives for ending short of its goal.
 export const Vc = facts.core;
+
+export type Kind = typeof Vc.LNX | typeof Vc.USB; // the tab index too
+export const KindNames = ["lnx", "usb"] as const;
+
+// The operations the page runs.
+export const Op = { Read: Vc.READ, Apply: Vc.APPLY } as const;
+type Operation = (typeof Op)[keyof typeof Op];
+export type StatusName = string;
 
 // Value indices into the settings table, -1 for a field not recognised.
 export type Values = number[];
@@ -62,11 +61,9 @@ interface Exports {
   vc_profile_text(kind: number, values: number): number;
 }
 
-const ActSend = 1;
-const ActDone = 3;
-const MaxFields = 4;
+const MaxFields = Vc.MAX_FIELDS;
 // As long as velmora-cli waits for a reply by default.
-export const ReplyTimeoutMs = 1000;
+const ReplyTimeoutMs = facts.replyTimeoutMs;
 
 export class Core {
   private fieldCache = new Map<Kind, { key: string; values: string[] }[]>();
@@ -141,14 +138,14 @@ export class Core {
   }
 
   // One transaction on an open link; `profile` for apply and verify.
-  async run(link: Link, kind: Kind, op: Op, profile: Values | null, trace: TraceSink): Promise<Outcome> {
+  async run(link: Link, kind: Kind, op: Operation, profile: Values | null, trace: TraceSink): Promise<Outcome> {
     const x = this.x;
     const h = x.vc_tx_begin(op, kind, profile ? this.putValues(profile) : 0, ReplyTimeoutMs, 0);
     if (h < 0) throw new Error("the reader core refused the transaction");
     try {
       let action = x.vc_tx_start(h, performance.now());
-      while (action !== ActDone) {
-        if (action === ActSend) {
+      while (action !== Vc.DONE) {
+        if (action === Vc.SEND) {
           // Bytes left from before belong to no reply of this command.
           for (const stale of await link.drain()) trace("<", stale);
           const bytes = this.bytes(x.vc_tx_out(h), x.vc_tx_out_length(h)).slice();
@@ -166,7 +163,7 @@ export class Core {
         } else {
           trace("<", got);
           const room = x.vc_buffer_size();
-          for (let i = 0; i < got.length && action !== ActDone; i += room) {
+          for (let i = 0; i < got.length && action !== Vc.DONE; i += room) {
             const part = got.subarray(i, i + room);
             this.bytes(x.vc_buffer(), part.length).set(part);
             action = x.vc_tx_received(h, part.length, performance.now());
