@@ -124,7 +124,7 @@ def pages(binds):
 def bindings(binds, colors):
     return [{"kind": b["kind"], "key": b["key"], "lamp": -1 if b["lamp"] == "NoLamp" else int(b["lamp"]),
              "unrecognised": b["unrecognised"],
-             "radios": [{"id": r[0], "value": r[1], "lamp": colors.get(r[2])} for r in b["radios"]]}
+             "radios": [{"id": r[0], "value": r[1], "lamp": r[2] if r[2] in colors else None} for r in b["radios"]]}
             for b in binds]
 
 

@@ -12,7 +12,7 @@ import {
   SerialPortLike,
   serialAvailable,
 } from "./serial";
-import { WebTexts } from "./texts_web";
+import { LampName, WebTexts } from "./texts_web";
 
 type Lang = "en" | "ru";
 type TextId = keyof typeof facts.texts.en;
@@ -86,7 +86,7 @@ function stored(key: string): string | null {
 interface RadioBind {
   key: string;
   value: string;
-  lamp: string | null;
+  lamp: LampName | null;
   lampIndex: number;
 }
 const radioBinds = new Map<string, RadioBind>();
@@ -102,7 +102,7 @@ const unrecognisedText: Record<string, TextId> = { output: "TxtBadOutputFormat" 
 for (const b of facts.bindings) unrecognisedText[b.key] = b.unrecognised as TextId;
 
 const pageOf = (k: Kind) => facts.pages[KindNames[k]];
-const lampColours: string[] = [];
+const lampColours: LampName[] = []; // lamp 1 first
 
 function radio(id: string): HTMLInputElement | null {
   return document.getElementById(id) as HTMLInputElement | null;
@@ -144,7 +144,7 @@ function applyDefaults(): void {
     const r = radio(id);
     if (r) r.checked = true;
   }
-  page.lamps.forEach((name, i) => (lampColours[i] = facts.lampColors[name as keyof typeof facts.lampColors]));
+  page.lamps.forEach((name, i) => (lampColours[i] = name as LampName));
   syncOutputType();
   renderLamps();
 }
@@ -175,9 +175,9 @@ function renderLamps(): void {
     const lamp = document.createElement("span");
     lamp.className = "lamp lamp-" + KindNames[kind] + "-" + (i + 1);
     lamp.setAttribute("role", "img");
-    lamp.dataset.colour = colour;
-    lamp.style.backgroundColor = colour;
-    lamp.setAttribute("aria-label", `${web().lamp} ${i + 1}: ${web().colours[colour] ?? colour}`);
+    lamp.dataset.colour = facts.lampColors[colour];
+    lamp.style.backgroundColor = facts.lampColors[colour];
+    lamp.setAttribute("aria-label", `${web().lamp} ${i + 1}: ${web().colours[colour]}`);
     box.append(lamp);
   });
 }
