@@ -187,3 +187,24 @@ test("a tab clicked while WRITE runs is ignored: the write finishes on its own k
     await b.close();
   }
 });
+
+test("a reader silent after the write: WRITE says it did not respond, not that the line broke, and a later unplug is still reported", async () => {
+  const read = { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n" };
+  // Found at load, identified by WRITE, silent to the write, found again by SEARCH.
+  const rules = [{ ...read, once: true }, { ...read, once: true }, { prefix: "AT+W", reply: "" }, read];
+  const b = await openBench({ ports: [{ id: "A", behaviour: "script", options: { rules }, granted: true }] });
+  try {
+    await b.page.getByLabel("Wiegand 26").check();
+    const before = (await b.alerts()).length;
+    const said = (await b.click("WRITE")).slice(before);
+    assert.deepEqual(said, [
+      "The reader did not respond!\n(Try again or a different COM port).",
+      "The write may not have been completed. Connect the reader again and click READ to check its settings.",
+    ]);
+    assert.match((await b.click("SEARCH")).at(-1), /reader found!/);
+    await b.unplug("A");
+    await b.page.getByText(/The connection is broken/).waitFor({ timeout: 5000 });
+  } finally {
+    await b.close();
+  }
+});

@@ -493,7 +493,9 @@ async function afterTransaction(entry: PortEntry): Promise<void> {
   await closeLink(entry);
 }
 
-// Messages for a read that did not give settings.
+// Messages for a read that did not give settings, or for a write whose
+// acknowledgement or read-back did not come (the line's loss, or what the
+// reader answered instead).
 function readFailed(outcome: Outcome, entry: PortEntry): void {
   switch (outcome.reason) {
     case Vc.REASON_SILENT:
@@ -570,7 +572,7 @@ async function writeClicked(): Promise<void> {
         say(web().refusedWrite, "error");
         return;
       case "link_lost":
-        sayLost(entry);
+        readFailed(outcome, entry);
         say(web().writeUnsure, "error");
         await resetReader();
         return;
