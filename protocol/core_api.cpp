@@ -61,6 +61,15 @@ int actionOf(TxAction action)
     return static_cast<int>(action);
 }
 
+static_assert(static_cast<int>(TxReason::None) == VC_REASON_NONE && static_cast<int>(TxReason::Silent) == VC_REASON_SILENT &&
+                  static_cast<int>(TxReason::Garbled) == VC_REASON_GARBLED &&
+                  static_cast<int>(TxReason::Refusal) == VC_REASON_REFUSAL &&
+                  static_cast<int>(TxReason::Unrecognised) == VC_REASON_UNRECOGNISED &&
+                  static_cast<int>(TxReason::Firmware) == VC_REASON_FIRMWARE &&
+                  static_cast<int>(TxReason::NotIdentified) == VC_REASON_NOT_IDENTIFIED &&
+                  static_cast<int>(TxReason::LineLost) == VC_REASON_LINE_LOST,
+              "the reasons of core_api.h are those of the transactions");
+
 int settingsValue(const SettingsValues &settings, bool present, int field)
 {
     if (!present || field < 0 || field >= settingFieldCount(settings.kind))
@@ -166,6 +175,12 @@ int vc_tx_wrote(int h)
 {
     ReaderTransaction *t = find(h);
     return t ? (t->outcome().wrote ? 1 : 0) : -1;
+}
+
+int vc_tx_reason(int h)
+{
+    ReaderTransaction *t = find(h);
+    return t ? static_cast<int>(t->outcome().reason) : -1;
 }
 
 const char *vc_tx_firmware(int h)

@@ -51,6 +51,15 @@ extern "C" {
 #define VC_MAX_TRANSACTIONS 64
 // Fields of a kind, at most.
 #define VC_MAX_FIELDS 4
+// Why a transaction ended short of its goal (vc_tx_reason).
+#define VC_REASON_NONE 0
+#define VC_REASON_SILENT 1
+#define VC_REASON_GARBLED 2
+#define VC_REASON_REFUSAL 3
+#define VC_REASON_UNRECOGNISED 4
+#define VC_REASON_FIRMWARE 5
+#define VC_REASON_NOT_IDENTIFIED 6
+#define VC_REASON_LINE_LOST 7
 
 // The shared buffer and its size in bytes (at least 64 KiB: a whole profile).
 VC_EXPORT("vc_buffer") unsigned char *vc_buffer(void);
@@ -89,6 +98,12 @@ VC_EXPORT("vc_tx_deadline") double vc_tx_deadline(int h);
 VC_EXPORT("vc_tx_status") int vc_tx_status(int h);
 // 1 when a write command went out.
 VC_EXPORT("vc_tx_wrote") int vc_tx_wrote(int h);
+// Why it ended short of its goal: VC_REASON_NONE when it did not (the
+// status alone tells a mismatch); nothing came back, bytes that make no
+// reply, the reader's refusal, an answer of the wrong form (a bare
+// acknowledgement, settings cut short), firmware not supported, settings
+// of another reader, or the line failed.
+VC_EXPORT("vc_tx_reason") int vc_tx_reason(int h);
 // The firmware version the reader reported, escaped printable ("" if none).
 VC_EXPORT("vc_tx_firmware") const char *vc_tx_firmware(int h);
 // Value index of `field` in the settings read before / after the write: -1

@@ -100,6 +100,12 @@ TxAction ReaderTransaction::finish(ReaderStatus status)
     return action_;
 }
 
+TxAction ReaderTransaction::fail(ReaderStatus status, TxReason reason)
+{
+    outcome_.reason = reason;
+    return finish(status);
+}
+
 TxAction ReaderTransaction::received(const unsigned char *bytes, int count, double nowMs)
 {
     if (step_ == Step::NotStarted || step_ == Step::Finished)
@@ -145,7 +151,7 @@ TxAction ReaderTransaction::lineFailed(double nowMs, const char *message)
         return action_;
     if (step_ == Step::NotStarted) {
         FixedText(outcome_.error, TxErrorSize).add(lineMessage_);
-        return finish(ReaderStatus::NoReader);
+        return fail(ReaderStatus::NoReader, TxReason::LineLost);
     }
     // A reply already whole is taken even when the line fails inside its
     // quiet time; nothing more is sent.
@@ -214,6 +220,13 @@ void ReaderTransaction::describeFailure(FixedText &text, bool lineGone) const
     }
 }
 
+TxReason ReaderTransaction::failureReason(bool lineGone) const
+{
+    if (lineGone)
+        return TxReason::LineLost;
+    return count_ == 0 ? TxReason::Silent : TxReason::Garbled;
+}
+
 TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
 {
     Judgement j = judge();
@@ -232,12 +245,12 @@ TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
                 text.add("\" are ").add(static_cast<long>(count_ - parts.payloadStart));
                 text.add(" bytes, not ").add(static_cast<long>(payloadLength(profile_.kind)));
                 text.add("; nothing written");
-                return finish(ReaderStatus::WrongReader);
+                return fail(ReaderStatus::WrongReader, TxReason::Unrecognised);
             }
             FixedText text(outcome_.error, TxErrorSize);
             text.add("no ").add(product).add(" reader: ");
             describeFailure(text, lineGone);
-            return finish(ReaderStatus::NoReader);
+            return fail(ReaderStatus::NoReader, failureReason(lineGone));
         }
         FixedText text(outcome_.error, TxErrorSize);
         if (step_ == Step::AwaitAck) {
@@ -249,7 +262,7 @@ TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
             describeFailure(text, lineGone);
             text.add("; run verify");
         }
-        return finish(ReaderStatus::LinkLost);
+        return fail(ReaderStatus::LinkLost, failureReason(lineGone));
     }
 
     const unsigned char *payload = parts.kind == ReplyKind::SettingsReply ? block_ + parts.payloadStart : nullptr;
@@ -262,21 +275,22 @@ TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
             if (parts.kind == ReplyKind::WriteAck)
                 text.add(" without settings");
             text.add(" to ").bytes(readCommand(profile_.kind), ReadCommandLength);
-            return finish(ReaderStatus::WrongReader);
+            return fail(ReaderStatus::WrongReader, parts.kind == ReplyKind::UnknownCommand ? TxReason::Refusal
+                                                                                        : TxReason::Unrecognised);
         }
         FixedText(outcome_.firmware, TxFirmwareSize).bytes(payload, FirmwareVersionLength);
         if (checkFirmwareVersion(profile_.kind, payload) != 0) {
             FixedText(outcome_.error, TxErrorSize)
                 .add("firmware ").add(outcome_.firmware).add(" is not supported (")
                 .add(supportedFirmwareVersion(profile_.kind)).add(" is); nothing written");
-            return finish(ReaderStatus::WrongReader);
+            return fail(ReaderStatus::WrongReader, TxReason::Firmware);
         }
         if (!readerIdentified(profile_.kind, payload)) {
             FixedText text(outcome_.error, TxErrorSize);
             text.add("not a ").add(product).add(" reader: its settings \"");
             text.bytes(payload, payloadLength(profile_.kind)).add("\" hold letters a ").add(product);
             text.add(" reader does not send; nothing written");
-            return finish(ReaderStatus::WrongReader);
+            return fail(ReaderStatus::WrongReader, TxReason::NotIdentified);
         }
         outcome_.hasBefore = true;
         outcome_.before = settingsFromPayload(profile_.kind, payload);
@@ -298,7 +312,7 @@ TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
             return finish(ReaderStatus::Read);
         if (lineGone) {
             FixedText(outcome_.error, TxErrorSize).add(lineMessage_).add("; nothing written");
-            return finish(ReaderStatus::NoReader);
+            return fail(ReaderStatus::NoReader, TxReason::LineLost);
         }
         WriteCommand command = writeCommandFor(profile_);
         std::memcpy(written_, command.bytes, static_cast<size_t>(command.length));
@@ -312,18 +326,18 @@ TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
             text.add("the reader refused the write ").bytes(written_, writtenLength_).add(" (");
             quoteMarker(text, ReplyRefusal);
             text.add(")");
-            return finish(ReaderStatus::Refused);
+            return fail(ReaderStatus::Refused, TxReason::Refusal);
         }
         if (parts.kind != ReplyKind::WriteAck) {
             FixedText(outcome_.error, TxErrorSize)
                 .add("no acknowledgement of the write: the reader sent settings where an acknowledgement was due")
                 .add("; the reader's state is unknown: run verify");
-            return finish(ReaderStatus::LinkLost);
+            return fail(ReaderStatus::LinkLost, TxReason::Unrecognised);
         }
         if (lineGone) {
             FixedText(outcome_.error, TxErrorSize)
                 .add("the write was acknowledged but the read-back failed: ").add(lineMessage_).add("; run verify");
-            return finish(ReaderStatus::LinkLost);
+            return fail(ReaderStatus::LinkLost, TxReason::LineLost);
         }
         return send(readCommand(profile_.kind), ReadCommandLength, Step::AwaitReadBack, nowMs);
     }
@@ -333,7 +347,8 @@ TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
             text.add("the write was acknowledged but the read-back failed: the reader answered ");
             quoteMarker(text, parts.kind == ReplyKind::UnknownCommand ? ReplyRefusal : ReplyAcknowledgement);
             text.add("; run verify");
-            return finish(ReaderStatus::LinkLost);
+            return fail(ReaderStatus::LinkLost, parts.kind == ReplyKind::UnknownCommand ? TxReason::Refusal
+                                                                                     : TxReason::Unrecognised);
         }
         outcome_.hasAfter = true;
         outcome_.after = settingsFromPayload(profile_.kind, payload);
@@ -341,7 +356,7 @@ TxAction ReaderTransaction::conclude(double nowMs, bool lineGone)
             char firmware[TxFirmwareSize];
             FixedText(firmware, sizeof firmware).bytes(payload, FirmwareVersionLength);
             FixedText(outcome_.error, TxErrorSize).add("the read-back carries firmware ").add(firmware);
-            return finish(ReaderStatus::Mismatch);
+            return fail(ReaderStatus::Mismatch, TxReason::Firmware);
         }
         if (outcome_.after == profile_)
             return finish(ReaderStatus::Verified);

@@ -40,6 +40,21 @@ constexpr int ReaderStatusCount = 9;
 
 const char *readerStatusName(ReaderStatus status);
 
+// Why a transaction ended short of its goal, so that a caller can word the
+// cause as the window program does.
+enum class TxReason {
+    None = 0,          // it reached its goal (or was stopped)
+    Silent = 1,        // no byte came back
+    Garbled = 2,       // bytes that make no complete reply
+    Refusal = 3,       // the reader answered " - UNKNOWN CMD!"
+    Unrecognised = 4,  // an answer of the wrong form: a bare acknowledgement or
+                       // settings cut short where settings were due,
+                       // settings where an acknowledgement was due
+    Firmware = 5,      // a firmware version that is not supported
+    NotIdentified = 6, // settings with letters the kind does not send
+    LineLost = 7,      // the line failed
+};
+
 enum class TxOperation { Read = 0, Apply = 1, Verify = 2 };
 enum class TxAction { Send = 1, Wait = 2, Done = 3 };
 
@@ -56,6 +71,7 @@ struct TxOutcome {
     bool hasAfter = false;
     SettingsValues after;
     bool wrote = false;             // a write command went out
+    TxReason reason = TxReason::None;
     char error[TxErrorSize] = {};  // for people; empty on success
 };
 
@@ -97,6 +113,8 @@ private:
     TxAction conclude(double nowMs, bool lineGone);
     Judgement judge() const;
     void describeFailure(class FixedText &text, bool lineGone) const;
+    TxReason failureReason(bool lineGone) const;
+    TxAction fail(ReaderStatus status, TxReason reason);
 
     TxOperation operation_;
     SettingsValues profile_;

@@ -65,6 +65,43 @@ TEST(CoreApi, TransactionsRunSideBySideThroughTheSharedBuffer)
         vc_tx_end(h);
 }
 
+// The page words a failed read from the reason the core gives, as the window
+// program words it from the reply.
+TEST(CoreApi, AReadThatFailsSaysWhy)
+{
+    struct Case {
+        const char *reply;  // nullptr: the line fails instead
+        const char *status;
+        int reason;
+    } cases[] = {
+        {"AT+READS_LNX - OK! >> 1.00TMX1AO\r\n", "read", VC_REASON_NONE},
+        {"", "no_reader", VC_REASON_SILENT},
+        {"\x13\x7f garbage", "no_reader", VC_REASON_GARBLED},
+        {"AT+READS_LNX - UNKNOWN CMD!\r\n", "wrong_reader", VC_REASON_REFUSAL},
+        {"AT+READS_LNX - OK!\r\n", "wrong_reader", VC_REASON_UNRECOGNISED},
+        {"AT+READS_LNX - OK! >> 1.00TM", "wrong_reader", VC_REASON_UNRECOGNISED},
+        {"AT+READS_LNX - OK! >> 1.01TMX1AO\r\n", "wrong_reader", VC_REASON_FIRMWARE},
+        {"AT+READS_LNX - OK! >> 1.00QQQ1AO\r\n", "wrong_reader", VC_REASON_NOT_IDENTIFIED},
+        {nullptr, "no_reader", VC_REASON_LINE_LOST},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reply ? c.reply : "(line fails)");
+        int h = vc_tx_begin(VC_READ, VC_LNX, nullptr, 1000, 0);
+        ASSERT_GE(h, 0);
+        ASSERT_EQ(vc_tx_start(h, 0), VC_SEND);
+        if (c.reply == nullptr)
+            EXPECT_EQ(vc_tx_line_failed(h, 5), VC_DONE);
+        else if (*c.reply != '\0')
+            receive(h, c.reply, 5);
+        if (vc_tx_action(h) != VC_DONE)
+            EXPECT_EQ(vc_tx_timer(h, 1000), VC_DONE);
+        EXPECT_STREQ(vc_status_name(vc_tx_status(h)), c.status);
+        EXPECT_EQ(vc_tx_reason(h), c.reason);
+        vc_tx_end(h);
+    }
+    EXPECT_EQ(vc_tx_reason(VC_MAX_TRANSACTIONS), -1);
+}
+
 TEST(CoreApi, ProfilesReadAndWrittenAsTheConsoleToolDoes)
 {
     const int usb[VC_MAX_FIELDS] = {1, 1, 2, 1};  // all_os, dec, 4, hid_em

@@ -84,6 +84,8 @@ test("Apply to all: every granted port at once, velmora-cli's statuses, the log 
       { id: "C", behaviour: "silent", granted: true },
       { id: "D", behaviour: "script", granted: true,
         options: { rules: [{ match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n" }, { prefix: "AT+W", reply: "AT+ - UNKNOWN CMD!\r\n" }] } },
+      // A Tarvik-USB reader's port: the other kind's, not asked from the Lnx tab.
+      { id: "U", behaviour: "usb", usb: true, granted: true },
     ],
   });
   try {
@@ -97,7 +99,9 @@ test("Apply to all: every granted port at once, velmora-cli's statuses, the log 
       ["Serial #2", "lnx", "1.00", "unchanged"],
       ["Serial #3", "", "", "no_reader"],
       ["Serial #4", "lnx", "1.00", "refused"],
+      ["USB 2E3C:5750 #5", "", "", ""],
     ], trace.text);
+    assert.deepEqual(await b.commands("U"), [], "the Tarvik-USB port gets nothing on the Lnx tab");
     assert.equal(await b.settings("A"), "W261AO");
     assert.ok(!(await b.commands("B")).some((c) => c.startsWith("AT+W")), "an unchanged reader is not written");
 

@@ -16,7 +16,7 @@
   class SerialPort extends EventTarget {
     constructor(desc, serial) {
       super();
-      this._spec = desc;
+      this._desc = desc;
       this._serial = serial;
       this._open = false;
       this._readable = null;
@@ -32,23 +32,23 @@
       return this._writable;
     }
     get connected() {
-      return this._spec.present;
+      return this._desc.present;
     }
     getInfo() {
-      const s = this._spec;
+      const s = this._desc;
       return s.usbVendorId === undefined ? {} : { usbVendorId: s.usbVendorId, usbProductId: s.usbProductId };
     }
     async open(options) {
       if (!options || typeof options.baudRate !== "number" || options.baudRate <= 0)
         throw new TypeError("Failed to execute 'open' on 'SerialPort': Required member is undefined.");
       if (this._open) throw new DOMException("The port is already open.", "InvalidStateError");
-      if (!this._spec.present || this._spec.openError)
+      if (!this._desc.present || this._desc.openError)
         throw new DOMException("Failed to open serial port.", "NetworkError");
-      const answer = await bridge({ op: "open", port: this._spec.id });
+      const answer = await bridge({ op: "open", port: this._desc.id });
       if (!answer.ok) throw new DOMException("Failed to open serial port.", "NetworkError");
       this._open = true;
       this._options = { ...options };
-      window.__standIn.opened.push({ port: this._spec.id, options: this._options });
+      window.__standIn.opened.push({ port: this._desc.id, options: this._options });
       this._readable = new ReadableStream({
         start: (controller) => {
           this._controller = controller;
@@ -62,7 +62,7 @@
         write: async (chunk) => {
           if (!(chunk instanceof Uint8Array)) throw new TypeError("chunk must be a Uint8Array");
           const hex = Array.from(chunk, (b) => b.toString(16).padStart(2, "0")).join("");
-          const r = await bridge({ op: "write", port: this._spec.id, hex });
+          const r = await bridge({ op: "write", port: this._desc.id, hex });
           if (!r.ok) throw new DOMException("The device has been lost.", "NetworkError");
         },
       });
@@ -72,13 +72,13 @@
       if ((this._readable && this._readable.locked) || (this._writable && this._writable.locked))
         throw new TypeError("Failed to execute 'close' on 'SerialPort': Cannot cancel a locked stream");
       this._shut();
-      await bridge({ op: "close", port: this._spec.id });
+      await bridge({ op: "close", port: this._desc.id });
     }
     async forget() {
-      this._spec.granted = false;
+      this._desc.granted = false;
       if (this._open) {
         this._shut();
-        await bridge({ op: "close", port: this._spec.id });
+        await bridge({ op: "close", port: this._desc.id });
       }
     }
     _shut() {
@@ -118,7 +118,7 @@
       return port;
     }
     async getPorts() {
-      return [...this._ports.values()].filter((p) => p._spec.granted && p._spec.present);
+      return [...this._ports.values()].filter((p) => p._desc.granted && p._desc.present);
     }
     async requestPort(options = {}) {
       if (!navigator.userActivation.isActive)
@@ -131,16 +131,16 @@
         filters.length === 0 ||
         filters.some(
           (f) =>
-            (f.usbVendorId === undefined || f.usbVendorId === p._spec.usbVendorId) &&
-            (f.usbProductId === undefined || f.usbProductId === p._spec.usbProductId),
+            (f.usbVendorId === undefined || f.usbVendorId === p._desc.usbVendorId) &&
+            (f.usbProductId === undefined || f.usbProductId === p._desc.usbProductId),
         );
-      const listed = [...this._ports.values()].filter((p) => p._spec.present && matches(p));
-      window.__standIn.choosers.push({ filters, listed: listed.map((p) => p._spec.id) });
+      const listed = [...this._ports.values()].filter((p) => p._desc.present && matches(p));
+      window.__standIn.choosers.push({ filters, listed: listed.map((p) => p._desc.id) });
       const pick = window.__standIn.pick.shift();
-      const port = listed.find((p) => p._spec.id === pick);
+      const port = listed.find((p) => p._desc.id === pick);
       await new Promise((r) => setTimeout(r, 5));
       if (!port) throw new DOMException("No port selected by the user.", "NotFoundError");
-      port._spec.granted = true;
+      port._desc.granted = true;
       return port;
     }
   }
@@ -160,15 +160,15 @@
     unplug(id) {
       const port = serial._ports.get(id);
       if (!port) return;
-      port._spec.present = false;
+      port._desc.present = false;
       port._lost();
-      if (port._spec.granted) dispatch(port, "disconnect");
+      if (port._desc.granted) dispatch(port, "disconnect");
     },
     plug(id) {
       const port = serial._ports.get(id);
       if (!port) return;
-      port._spec.present = true;
-      if (port._spec.granted) dispatch(port, "connect");
+      port._desc.present = true;
+      if (port._desc.granted) dispatch(port, "connect");
     },
     lost(id) {
       const port = serial._ports.get(id);

@@ -2,6 +2,7 @@
 // that acknowledges and keeps its old settings, a reader unplugged during
 // the write, and ports that must never be written.
 import assert from "node:assert/strict";
+import { readFile } from "node:fs/promises";
 import { after, test } from "node:test";
 import { closeBrowser, openBench } from "./harness.mjs";
 
@@ -131,6 +132,78 @@ test("silent, garbage, refusing, other-firmware, other-kind and unreadable ports
       assert.ok(commands.length >= 2, `${p.id} was asked`);
       assert.deepEqual(commands.filter((c) => !isRead(c)), [], `${p.id} got only read commands`);
     }
+  } finally {
+    await b.close();
+  }
+});
+
+test("a found reader that then answers a bare acknowledgement, settings cut short or a refusal: WRITE says which and writes nothing", async () => {
+  const good = { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n", once: true };
+  const unrecognised = ["The answer could not be recognized!"];
+  const cases = [
+    { reply: "AT+READS_LNX - OK!\r\n", says: unrecognised },
+    { reply: "AT+READS_LNX - OK! >> 1.00TM", says: unrecognised },
+    { reply: "AT+READS_LNX - UNKNOWN CMD!\r\n", says: ["Invalid command!", "The reader did not respond!\n(Try again or a different COM port)."] },
+  ];
+  for (const c of cases) {
+    const rules = [good, { match: "AT+READS_LNX", reply: c.reply }, { prefix: "AT+", reply: "AT+ - OK!\r\n" }];
+    const b = await openBench({ ports: [{ id: "A", behaviour: "script", options: { rules }, granted: true }] });
+    try {
+      const before = (await b.alerts()).length;
+      assert.match((await b.alerts()).at(-1), /reader found!/, c.reply);
+      await b.page.getByLabel("Wiegand 26").check();
+      const said = (await b.click("WRITE")).slice(before);
+      assert.deepEqual(said, c.says, c.reply);
+      assert.deepEqual((await b.commands("A")).filter((x) => !isRead(x)), [], `${c.reply}: nothing written`);
+    } finally {
+      await b.close();
+    }
+  }
+});
+
+test("a tab clicked while WRITE runs is ignored: the write finishes on its own kind's reader and log line", async () => {
+  const rules = [
+    // Found at load, then identified by WRITE.
+    { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n", once: true },
+    { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n", once: true },
+    { prefix: "AT+W", reply: "AT+ - OK!\r\n", delay_ms: 400 },
+    { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00W261AO\r\n" },
+  ];
+  const b = await openBench({ ports: [{ id: "A", behaviour: "script", options: { rules }, granted: true }] });
+  try {
+    await b.page.getByLabel("Wiegand 26").check();
+    await b.page.getByRole("button", { name: "WRITE", exact: true }).click();
+    assert.equal(await b.page.evaluate(() => document.body.hasAttribute("aria-busy")), true, "clicked while WRITE runs");
+    await b.page.getByRole("tab", { name: "Tarvik-USB" }).click();
+    const alerts = await b.settle();
+    assert.equal(alerts.at(-1), "Settings recorded!");
+    assert.equal(await b.page.getByRole("tab", { name: "Tarvik-LNA_LNB" }).getAttribute("aria-selected"), "true");
+    assert.ok((await b.commands("A")).includes("AT+W261AO"));
+    const [d] = await Promise.all([b.page.waitForEvent("download"), b.page.getByRole("button", { name: "Download log" }).click()]);
+    const line = JSON.parse(await readFile(await d.path(), "utf8"));
+    assert.equal(line.kind, "lnx");
+    assert.equal(line.status, "verified");
+  } finally {
+    await b.close();
+  }
+});
+
+test("a reader silent after the write: WRITE says it did not respond, not that the line broke, and a later unplug is still reported", async () => {
+  const read = { match: "AT+READS_LNX", reply: "AT+READS_LNX - OK! >> 1.00TMX1AO\r\n" };
+  // Found at load, identified by WRITE, silent to the write, found again by SEARCH.
+  const rules = [{ ...read, once: true }, { ...read, once: true }, { prefix: "AT+W", reply: "" }, read];
+  const b = await openBench({ ports: [{ id: "A", behaviour: "script", options: { rules }, granted: true }] });
+  try {
+    await b.page.getByLabel("Wiegand 26").check();
+    const before = (await b.alerts()).length;
+    const said = (await b.click("WRITE")).slice(before);
+    assert.deepEqual(said, [
+      "The reader did not respond!\n(Try again or a different COM port).",
+      "The write may not have been completed. Connect the reader again and click READ to check its settings.",
+    ]);
+    assert.match((await b.click("SEARCH")).at(-1), /reader found!/);
+    await b.unplug("A");
+    await b.page.getByText(/The connection is broken/).waitFor({ timeout: 5000 });
   } finally {
     await b.close();
   }

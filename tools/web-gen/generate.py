@@ -81,16 +81,24 @@ def fields():
     return out
 
 
-def pages():
+def group_bindings():
+    """The window program's bindings of radio groups to settings: kind, key,
+    lamp index (a number or NoLamp), text for a value not recognised, and
+    the radios as (control id, value name, lamp colour name)."""
+    source = read("protocol/win32/panel_settings.cpp")
+    pattern = re.compile(r"\{ReaderType::(\w+), \"(\w+)\", ID_\w+, ID_\w+, (\w+), (Txt\w+), \"\w*\",\s*\{(.*?)\},\s*\d+\}", re.S)
+    return [{"kind": m.group(1).lower(), "key": m.group(2), "lamp": m.group(3), "unrecognised": m.group(4),
+             "radios": re.findall(r"\{(ID_\w+), \"(\w+)\", (\w+)\}", m.group(5))}
+            for m in pattern.finditer(source)]
+
+
+def pages(binds):
     """Each page's default radios and lamp colours, as the window program
     shows them: every bound group at its kind's default (the cards group on
     the Lnx page greyed at the Usb default), the output radios after the
     Usb output default, lamps without a group white."""
     source = read("ui/panel.cpp")
-    binding_source = read("protocol/win32/panel_settings.cpp")
-    pattern = re.compile(r"\{ReaderType::(\w+), \"(\w+)\", ID_\w+, ID_\w+, (\w+), Txt\w+, \"\w*\",\s*\{(.*?)\},\s*\d+\}", re.S)
-    groups = [(m.group(1).lower(), m.group(2), m.group(3), re.findall(r"\{(ID_\w+), \"(\w+)\", (\w+)\}", m.group(4)))
-              for m in pattern.finditer(binding_source)]
+    groups = [(b["kind"], b["key"], b["lamp"], b["radios"]) for b in binds]
     defaults, keys = default_values(), fields()
     value_of = {kind: dict(zip(keys[kind], defaults[kind])) for kind in keys}
     output_radios = {"hex": ["ID_OUT_HEX_DEC", "ID_FMT_HEX"], "dec": ["ID_OUT_HEX_DEC", "ID_FMT_DEC"],
@@ -113,16 +121,11 @@ def pages():
     return out
 
 
-def bindings(colors):
-    source = read("protocol/win32/panel_settings.cpp")
-    out = []
-    pattern = re.compile(r"\{ReaderType::(\w+), \"(\w+)\", ID_\w+, ID_\w+, (\w+), (Txt\w+), \"\w*\",\s*\{(.*?)\},\s*\d+\}", re.S)
-    for m in pattern.finditer(source):
-        radios = [{"id": r[0], "value": r[1], "lamp": colors.get(r[2])}
-                  for r in re.findall(r"\{(ID_\w+), \"(\w+)\", (\w+)\}", m.group(5))]
-        out.append({"kind": m.group(1).lower(), "key": m.group(2), "lamp": -1 if m.group(3) == "NoLamp" else int(m.group(3)),
-                    "unrecognised": m.group(4), "radios": radios})
-    return out
+def bindings(binds, colors):
+    return [{"kind": b["kind"], "key": b["key"], "lamp": -1 if b["lamp"] == "NoLamp" else int(b["lamp"]),
+             "unrecognised": b["unrecognised"],
+             "radios": [{"id": r[0], "value": r[1], "lamp": r[2] if r[2] in colors else None} for r in b["radios"]]}
+            for b in binds]
 
 
 def lamp_colors():
@@ -141,9 +144,26 @@ def product_names():
     return [m.group(2), m.group(1)]
 
 
-def firmware():
-    m = re.search(r'SupportedFirmwareVersion\[[^]]*\] = "([^"]+)";', read("protocol/wire.h"))
-    return m.group(1)
+def core_numbers():
+    """The numbers of the core's C interface (protocol/core_api.h), without
+    their VC_ prefix: operations, kinds, actions, reasons, sizes."""
+    return {name: int(value) for name, value in
+            re.findall(r"^#define VC_(\w+) (\d+)$", read("protocol/core_api.h"), re.M)}
+
+
+def line_format():
+    """The reader's line as Web Serial's open() takes it (protocol/line_format.h),
+    and how many reads a drain takes at most."""
+    header = read("protocol/line_format.h")
+    get = lambda n: re.search(r"constexpr \w+ %s = ([^;]+);" % n, header).group(1)
+    parity = {"'N'": "none", "'E'": "even", "'O'": "odd"}[get("ReaderParity")]
+    return {"baudRate": int(get("ReaderBaudRate")), "dataBits": int(get("ReaderDataBits")),
+            "stopBits": int(get("ReaderStopBits")), "parity": parity, "drainReads": int(get("DrainReadLimit"))}
+
+
+def reply_timeout():
+    """How long velmora-cli waits for a reply by default (cli/main.cpp)."""
+    return int(re.search(r"constexpr int DefaultTimeoutMs = (\d+);", read("cli/main.cpp")).group(1))
 
 
 def usb_ids():
@@ -161,16 +181,19 @@ def main():
         if missing:
             sys.exit("generate: texts missing: %s" % missing)
     colors = lamp_colors()
+    binds = group_bindings()
     facts = {
         "version": v,
         "usb": usb_ids(),
         "productNames": product_names(),
-        "firmware": firmware(),
+        "core": core_numbers(),
+        "line": line_format(),
+        "replyTimeoutMs": reply_timeout(),
         "texts": {"en": en, "ru": ru},
         "lampColors": colors,
         "groups": panel_groups(),
-        "bindings": bindings(colors),
-        "pages": pages(),
+        "bindings": bindings(binds, colors),
+        "pages": pages(binds),
     }
     # The page is useless without any of these: fail the build, not the page.
     problems = []
@@ -184,6 +207,8 @@ def main():
             problems.append("the %s page's defaults, lamps and groups (protocol/settings_table.cpp, ui/panel.cpp)" % kind)
     if any(c is None for b in facts["bindings"] for r in b["radios"] if b["lamp"] >= 0 for c in [r["lamp"]]):
         problems.append("the lamp colours in ui/lamps.h")
+    if not {"READ", "LNX", "SEND", "MAX_FIELDS", "REASON_NONE"} <= set(facts["core"]):
+        problems.append("the numbers of protocol/core_api.h")
     if problems:
         sys.exit("generate: cannot read " + "; ".join(problems))
     text = ("// Generated by tools/web-gen/generate.py from the program's sources; do not edit.\n"

@@ -1,39 +1,29 @@
 // The reader transactions run inside the WebAssembly core; this module only
 // carries bytes and time between a Link and the core.
+import { facts } from "./generated";
 import { Link } from "./serial";
 
-export type Kind = 0 | 1; // Lnx, Usb: the tab index too
+// The numbers of the core's C interface (VC_* in protocol/core_api.h), among
+// them the reasons a transaction gives for ending short of its goal.
+export const Vc = facts.core;
+
+export type Kind = typeof Vc.LNX | typeof Vc.USB; // the tab index too
 export const KindNames = ["lnx", "usb"] as const;
 
-export enum Op {
-  Read = 0,
-  Apply = 1,
-  Verify = 2,
-}
+// The operations the page runs.
+export const Op = { Read: Vc.READ, Apply: Vc.APPLY } as const;
+type Operation = (typeof Op)[keyof typeof Op];
 export type StatusName = string;
-
-// Why a transaction ended as it did, from its outcome, for the panel's
-// messages (the core decides; this only sorts what it reported).
-export enum Detail {
-  None = 0,
-  Silent = 1,
-  Garbled = 2,
-  UnknownCommand = 3,
-  Firmware = 4,
-  Unrecognised = 5,
-  LinkLost = 6,
-}
 
 // Value indices into the settings table, -1 for a field not recognised.
 export type Values = number[];
 
 export interface Outcome {
   status: StatusName;
-  detail: Detail;
+  reason: number; // Vc.REASON_*: why it ended short of its goal
   firmware: string | null;
   before: Values | null;
   after: Values | null;
-  wrote: boolean;
   error: string | null; // the core's words, as velmora-cli gives them
 }
 
@@ -55,7 +45,7 @@ interface Exports {
   vc_tx_out_length(h: number): number;
   vc_tx_deadline(h: number): number;
   vc_tx_status(h: number): number;
-  vc_tx_wrote(h: number): number;
+  vc_tx_reason(h: number): number;
   vc_tx_firmware(h: number): number;
   vc_tx_before(h: number, field: number): number;
   vc_tx_after(h: number, field: number): number;
@@ -66,34 +56,27 @@ interface Exports {
   vc_value_count(kind: number, field: number): number;
   vc_value_name(kind: number, field: number, value: number): number;
   vc_status_name(status: number): number;
-  vc_kind_name(kind: number): number;
   vc_profile_parse(length: number, kind: number, values: number): number;
   vc_profile_error(): number;
   vc_profile_text(kind: number, values: number): number;
 }
 
-const ActSend = 1;
-const ActWait = 2;
-const ActDone = 3;
-const MaxFields = 4;
+const MaxFields = Vc.MAX_FIELDS;
 // As long as velmora-cli waits for a reply by default.
-export const ReplyTimeoutMs = 1000;
+const ReplyTimeoutMs = facts.replyTimeoutMs;
 
 export class Core {
   private fieldCache = new Map<Kind, { key: string; values: string[] }[]>();
 
-  private constructor(
-    readonly x: Exports,
-    private readonly supportedFirmware: string,
-  ) {}
+  private constructor(readonly x: Exports) {}
 
-  static async load(url: string, supportedFirmware: string): Promise<Core> {
+  static async load(url: string): Promise<Core> {
     const response = await fetch(url);
     const bytes = await response.arrayBuffer();
     const { instance } = await WebAssembly.instantiate(bytes, {});
     const exports = instance.exports as unknown as Exports;
     exports._initialize(); // the core's static state, once
-    return new Core(exports, supportedFirmware);
+    return new Core(exports);
   }
 
   private bytes(ptr: number, length: number): Uint8Array {
@@ -155,37 +138,32 @@ export class Core {
   }
 
   // One transaction on an open link; `profile` for apply and verify.
-  async run(link: Link, kind: Kind, op: Op, profile: Values | null, trace: TraceSink): Promise<Outcome> {
+  async run(link: Link, kind: Kind, op: Operation, profile: Values | null, trace: TraceSink): Promise<Outcome> {
     const x = this.x;
     const h = x.vc_tx_begin(op, kind, profile ? this.putValues(profile) : 0, ReplyTimeoutMs, 0);
     if (h < 0) throw new Error("the reader core refused the transaction");
-    let received = 0;
-    let lineFailed = false;
     try {
       let action = x.vc_tx_start(h, performance.now());
-      while (action !== ActDone) {
-        if (action === ActSend) {
+      while (action !== Vc.DONE) {
+        if (action === Vc.SEND) {
           // Bytes left from before belong to no reply of this command.
           for (const stale of await link.drain()) trace("<", stale);
           const bytes = this.bytes(x.vc_tx_out(h), x.vc_tx_out_length(h)).slice();
           trace(">", bytes);
           if (!(await link.write(bytes))) {
-            lineFailed = true;
             action = x.vc_tx_line_failed(h, performance.now());
             continue;
           }
         }
         const got = await link.read(x.vc_tx_deadline(h) - performance.now());
         if (got === "lost") {
-          lineFailed = true;
           action = x.vc_tx_line_failed(h, performance.now());
         } else if (got === "timeout") {
           action = x.vc_tx_timer(h, performance.now());
         } else {
           trace("<", got);
-          received += got.length;
           const room = x.vc_buffer_size();
-          for (let i = 0; i < got.length && action !== ActDone; i += room) {
+          for (let i = 0; i < got.length && action !== Vc.DONE; i += room) {
             const part = got.subarray(i, i + room);
             this.bytes(x.vc_buffer(), part.length).set(part);
             action = x.vc_tx_received(h, part.length, performance.now());
@@ -199,36 +177,16 @@ export class Core {
         for (let f = 0; f < count; f++) values.push(get(f));
         return values;
       };
-      const status = this.cString(x.vc_status_name(x.vc_tx_status(h)));
-      const firmware = this.cString(x.vc_tx_firmware(h)) || null;
-      const error = this.cString(x.vc_tx_error(h)) || null;
       return {
-        status,
-        detail: this.detailOf(status, firmware, received, lineFailed),
-        firmware,
+        status: this.cString(x.vc_status_name(x.vc_tx_status(h))),
+        reason: x.vc_tx_reason(h),
+        firmware: this.cString(x.vc_tx_firmware(h)) || null,
         before: list((f) => x.vc_tx_before(h, f)),
         after: list((f) => x.vc_tx_after(h, f)),
-        wrote: x.vc_tx_wrote(h) === 1,
-        error,
+        error: this.cString(x.vc_tx_error(h)) || null,
       };
     } finally {
       x.vc_tx_end(h);
-    }
-  }
-
-  private detailOf(status: string, firmware: string | null, received: number, lineFailed: boolean): Detail {
-    switch (status) {
-      case "no_reader":
-        return lineFailed ? Detail.LinkLost : received > 0 ? Detail.Garbled : Detail.Silent;
-      case "wrong_reader":
-        if (!firmware) return Detail.UnknownCommand;
-        return firmware !== this.supportedFirmware ? Detail.Firmware : Detail.Unrecognised;
-      case "refused":
-        return Detail.UnknownCommand;
-      case "link_lost":
-        return Detail.LinkLost;
-      default:
-        return Detail.None;
     }
   }
 }

@@ -1,6 +1,6 @@
 // Velmora in the browser: the panel, the readers section and the flows that
 // join them. Reader rules live in the core (core.ts); ports in serial.ts.
-import { Core, Detail, Kind, KindNames, Op, Outcome, Values } from "./core";
+import { Core, Kind, KindNames, Op, Outcome, Values, Vc } from "./core";
 import { facts } from "./generated";
 import {
   choosePort,
@@ -12,7 +12,7 @@ import {
   SerialPortLike,
   serialAvailable,
 } from "./serial";
-import { WebTexts } from "./texts_web";
+import { LampName, WebTexts } from "./texts_web";
 
 type Lang = "en" | "ru";
 type TextId = keyof typeof facts.texts.en;
@@ -28,6 +28,7 @@ interface PortEntry {
   busy: boolean;
   present: boolean;
   lossSaid: boolean; // the unplug was reported
+  openError: string | null; // why the port last failed to open
 }
 
 const Usb = facts.usb;
@@ -85,7 +86,7 @@ function stored(key: string): string | null {
 interface RadioBind {
   key: string;
   value: string;
-  lamp: string | null;
+  lamp: LampName | null;
   lampIndex: number;
 }
 const radioBinds = new Map<string, RadioBind>();
@@ -95,14 +96,13 @@ for (const b of facts.bindings)
 
 // The Usb page shows the output setting as two groups: the format, and the
 // type of the HEX-or-DEC format.
-const OutputFormatIds = ["ID_OUT_HEX_DEC", "ID_OUT_TOUCH_MEMORY"];
 const OutputTypeIds = ["ID_FMT_HEX", "ID_FMT_DEC"];
 const CardsGroup = "cardsToReadGroup";
 const unrecognisedText: Record<string, TextId> = { output: "TxtBadOutputFormat" };
 for (const b of facts.bindings) unrecognisedText[b.key] = b.unrecognised as TextId;
 
 const pageOf = (k: Kind) => facts.pages[KindNames[k]];
-const lampColours: string[] = [];
+const lampColours: LampName[] = []; // lamp 1 first
 
 function radio(id: string): HTMLInputElement | null {
   return document.getElementById(id) as HTMLInputElement | null;
@@ -144,7 +144,7 @@ function applyDefaults(): void {
     const r = radio(id);
     if (r) r.checked = true;
   }
-  page.lamps.forEach((name, i) => (lampColours[i] = facts.lampColors[name as keyof typeof facts.lampColors]));
+  page.lamps.forEach((name, i) => (lampColours[i] = name as LampName));
   syncOutputType();
   renderLamps();
 }
@@ -175,9 +175,9 @@ function renderLamps(): void {
     const lamp = document.createElement("span");
     lamp.className = "lamp lamp-" + KindNames[kind] + "-" + (i + 1);
     lamp.setAttribute("role", "img");
-    lamp.dataset.colour = colour;
-    lamp.style.backgroundColor = colour;
-    lamp.setAttribute("aria-label", `${web().lamp} ${i + 1}: ${web().colours[colour] ?? colour}`);
+    lamp.dataset.colour = facts.lampColors[colour];
+    lamp.style.backgroundColor = facts.lampColors[colour];
+    lamp.setAttribute("aria-label", `${web().lamp} ${i + 1}: ${web().colours[colour]}`);
     box.append(lamp);
   });
 }
@@ -300,6 +300,7 @@ function entryOf(port: SerialPortLike): PortEntry {
       busy: false,
       present: true,
       lossSaid: false,
+      openError: null,
     };
     ports.set(port, entry);
   }
@@ -307,6 +308,10 @@ function entryOf(port: SerialPortLike): PortEntry {
 }
 
 const isTarvikUsb = (e: PortEntry) => e.usb === `${hex4(Usb.vendor)}:${hex4(Usb.product)}`;
+
+// The ports that may hold a reader of kind `k`: a Tarvik-USB reader is on a
+// port with its USB ids; a Tarvik-LNA_LNB reader behind any other adapter.
+const candidates = (k: Kind, entries: PortEntry[]) => entries.filter((e) => isTarvikUsb(e) === (k === 1));
 
 function renderTable(): void {
   const body = $("readers-body");
@@ -350,6 +355,7 @@ async function openLink(entry: PortEntry): Promise<Link | null> {
   entry.link = null;
   try {
     entry.link = await Link.open(entry.port);
+    entry.openError = null;
     $("trouble").hidden = true;
     return entry.link;
   } catch (e) {
@@ -360,7 +366,7 @@ async function openLink(entry: PortEntry): Promise<Link | null> {
 
 function showTrouble(entry: PortEntry, e: unknown): void {
   const name = e instanceof Error ? `${e.name}: ${e.message}` : String(e);
-  $("trouble-port").dataset.error = name;
+  entry.openError = name;
   $("trouble-port").textContent = `${entry.label}. ${web().openError} ${name}`;
   $("trouble").hidden = false;
   say(`${txt("TxtErrorOpening")} [${entry.label}]!`, "error");
@@ -423,15 +429,9 @@ async function search(interactive: boolean): Promise<void> {
   const k = kind;
   const granted = (await grantedPorts()).map(entryOf).filter((e) => e.present);
   renderTable();
-  const candidates = k === 1 ? granted.filter(isTarvikUsb) : granted;
-  const outcomes = await Promise.all(candidates.map(async (e) => ({ e, o: await probe(e, k) })));
-  if (k !== kind) {
-    // The tab changed meanwhile: these readers are of the other kind.
-    for (const { e } of outcomes) if (e.link && e !== reader) await closeLink(e);
-    return;
-  }
+  const outcomes = await Promise.all(candidates(k, granted).map(async (e) => ({ e, o: await probe(e, k) })));
   for (const { o } of outcomes)
-    if (o && o.detail === Detail.Firmware) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
+    if (o && o.reason === Vc.REASON_FIRMWARE) sayFirmware();
   const hit = outcomes.find(({ o }) => o && o.status === "read");
   for (const { e } of outcomes) if (e !== hit?.e && e.link) await closeLink(e);
   if (hit) return found(hit.e, hit.o!);
@@ -440,24 +440,34 @@ async function search(interactive: boolean): Promise<void> {
     else notFound();
     return;
   }
-  let port: SerialPortLike | null;
-  try {
-    port = await choosePort(k === 1 ? [UsbFilter] : []);
-  } catch (e) {
-    say(`${web().noPortChosen} (${e instanceof Error ? e.message : String(e)})`, "error");
-    return;
-  }
-  if (!port) {
-    say(web().noPortChosen, "hint");
-    return;
-  }
+  const port = await pickPort(k === 1 ? [UsbFilter] : []);
+  if (!port) return;
   const entry = entryOf(port);
   entry.present = true;
   renderTable();
   const outcome = await probe(entry, k);
   if (outcome && outcome.status === "read") return found(entry, outcome);
-  if (outcome && outcome.detail === Detail.Firmware) say(`${txt("TxtSettingsRead")}\n${txt("TxtFirmwareUnsupported")}`, "error");
+  if (outcome && outcome.reason === Vc.REASON_FIRMWARE) sayFirmware();
   notFound();
+}
+
+// The browser's chooser; null, said, when no port was chosen.
+async function pickPort(filters: PortInfo[]): Promise<SerialPortLike | null> {
+  try {
+    const port = await choosePort(filters);
+    if (!port) say(web().noPortChosen, "hint");
+    return port;
+  } catch (e) {
+    say(`${web().noPortChosen} (${e instanceof Error ? e.message : String(e)})`, "error");
+    return null;
+  }
+}
+
+// A reader that answered with settings of a firmware version not supported:
+// its settings were read, and are not used.
+function sayFirmware(): void {
+  say(txt("TxtSettingsRead"), "ok");
+  say(txt("TxtFirmwareUnsupported"), "error");
 }
 
 function notFound(): void {
@@ -483,25 +493,29 @@ async function afterTransaction(entry: PortEntry): Promise<void> {
   await closeLink(entry);
 }
 
-// Messages for a read that did not give settings.
+// Messages for a read that did not give settings, or for a write whose
+// acknowledgement or read-back did not come (the line's loss, or what the
+// reader answered instead).
 function readFailed(outcome: Outcome, entry: PortEntry): void {
-  switch (outcome.detail) {
-    case Detail.Silent:
+  switch (outcome.reason) {
+    case Vc.REASON_SILENT:
       say(txt("TxtNoReply"), "error");
       break;
-    case Detail.Garbled:
+    case Vc.REASON_GARBLED:
       say(txt("TxtReplyUnrecognized"), "error");
       say(txt("TxtNoReply"), "error");
       break;
-    case Detail.UnknownCommand:
+    case Vc.REASON_REFUSAL:
       say(txt("TxtInvalidCommand"), "error");
       say(txt("TxtNoReply"), "error");
       break;
-    case Detail.Firmware:
-      say(txt("TxtSettingsRead"), "ok");
-      say(txt("TxtFirmwareUnsupported"), "error");
+    case Vc.REASON_UNRECOGNISED: // a bare acknowledgement, settings cut short
+      say(txt("TxtReplyUnrecognized"), "error");
       break;
-    case Detail.Unrecognised:
+    case Vc.REASON_FIRMWARE:
+      sayFirmware();
+      break;
+    case Vc.REASON_NOT_IDENTIFIED:
       say(web().notIdentified, "error");
       break;
     default:
@@ -512,10 +526,11 @@ function readFailed(outcome: Outcome, entry: PortEntry): void {
 async function readClicked(): Promise<void> {
   if (!reader) return search(true);
   const entry = reader;
+  const k = kind;
   entry.busy = true;
   try {
-    const outcome = await core!.run(entry.link!, kind, Op.Read, null, traceFor(entry));
-    note(entry, outcome, kind);
+    const outcome = await core!.run(entry.link!, k, Op.Read, null, traceFor(entry));
+    note(entry, outcome, k);
     if (outcome.status === "read") {
       say(txt("TxtSettingsRead"), "ok");
       setVersion(outcome.firmware);
@@ -532,34 +547,32 @@ async function readClicked(): Promise<void> {
 async function writeClicked(): Promise<void> {
   if (!reader) return search(true);
   const entry = reader;
+  const k = kind;
+  const values = panelValues();
   entry.busy = true;
   try {
-    const outcome = await core!.run(entry.link!, kind, Op.Apply, panelValues(), traceFor(entry));
-    note(entry, outcome, kind);
-    logApply(entry, outcome);
+    const outcome = await core!.run(entry.link!, k, Op.Apply, values, traceFor(entry));
+    note(entry, outcome, k);
+    logApply(entry, outcome, k);
     switch (outcome.status) {
       case "verified":
       case "unchanged": // the reader already held them: nothing to send
         say(txt("TxtSettingsWritten"), "ok");
         return;
       case "mismatch": {
-        if (outcome.after) {
-          const fields = core!.fields(kind);
-          const differ = fields.filter((_, f) => outcome.after![f] !== panelValues()[f]).map((f) => groupCaptionOf(f.key));
-          say(`${web().mismatch} ${differ.join(", ")}`, "error");
-          showSettings(outcome.after);
-        } else {
-          say(txt("TxtReplyUnrecognized"), "error");
-          say(web().writeUnsure, "error");
-        }
+        // A write's mismatch always comes with the settings read back.
+        const after = outcome.after!;
+        const differ = core!.fields(k).filter((_, f) => after[f] !== values[f]).map((f) => groupCaptionOf(f.key));
+        say(`${web().mismatch} ${differ.join(", ")}`, "error");
+        showSettings(after);
         return;
       }
       case "refused":
-        say(outcome.detail === Detail.UnknownCommand ? txt("TxtInvalidCommand") : txt("TxtReplyUnrecognized"), "error");
+        say(outcome.reason === Vc.REASON_REFUSAL ? txt("TxtInvalidCommand") : txt("TxtReplyUnrecognized"), "error");
         say(web().refusedWrite, "error");
         return;
       case "link_lost":
-        sayLost(entry);
+        readFailed(outcome, entry);
         say(web().writeUnsure, "error");
         await resetReader();
         return;
@@ -581,7 +594,7 @@ function settingsJson(k: Kind, values: Values | null): Record<string, string | n
   return out;
 }
 
-function logApply(entry: PortEntry, outcome: Outcome, k: Kind = kind): void {
+function logApply(entry: PortEntry, outcome: Outcome, k: Kind): void {
   const line = {
     port: entry.label,
     kind: KindNames[k],
@@ -598,14 +611,8 @@ function logApply(entry: PortEntry, outcome: Outcome, k: Kind = kind): void {
 }
 
 async function addReader(): Promise<void> {
-  let port: SerialPortLike | null;
-  try {
-    port = await choosePort([]);
-  } catch (e) {
-    say(`${web().noPortChosen} (${e instanceof Error ? e.message : String(e)})`, "error");
-    return;
-  }
-  if (!port) return say(web().noPortChosen, "hint");
+  const port = await pickPort([]);
+  if (!port) return;
   const entry = entryOf(port);
   entry.present = true;
   renderTable();
@@ -617,7 +624,7 @@ async function addReader(): Promise<void> {
 async function applyAll(): Promise<void> {
   const values = panelValues();
   const k = kind;
-  const entries = (await grantedPorts()).map(entryOf).filter((e) => e.present);
+  const entries = candidates(k, (await grantedPorts()).map(entryOf).filter((e) => e.present));
   await Promise.all(
     entries.map(async (entry) => {
       if (entry.busy) return;
@@ -630,12 +637,11 @@ async function applyAll(): Promise<void> {
           // The log has a line for every port asked, this one included.
           logApply(entry, {
             status: "no_reader",
-            detail: Detail.LinkLost,
+            reason: Vc.REASON_LINE_LOST,
             firmware: null,
             before: null,
             after: null,
-            wrote: false,
-            error: `${entry.label}: the port could not be opened (${$("trouble-port").dataset.error ?? ""})`,
+            error: `${entry.label}: the port could not be opened (${entry.openError ?? ""})`,
           }, k);
           return;
         }
@@ -683,7 +689,7 @@ async function loadProfileFile(file: File): Promise<void> {
   await loadOntoPanel(result);
 }
 
-function profileFromLink(): void {
+async function profileFromLink(): Promise<void> {
   const hash = location.hash;
   if (!hash.startsWith("#profile=")) return;
   let text: string;
@@ -694,7 +700,7 @@ function profileFromLink(): void {
   }
   const result = core!.parseProfile(text);
   if ("error" in result) return say(`${web().badLink} ${result.error}`, "error");
-  void loadOntoPanel(result);
+  await loadOntoPanel(result);
 }
 
 async function copyLink(): Promise<void> {
@@ -718,7 +724,7 @@ async function switchTab(k: Kind, searchAfter = true): Promise<void> {
   renderTabs();
   renderPanel();
   await resetReader();
-  if (searchAfter) await guarded(() => search(false));
+  if (searchAfter) await search(false);
 }
 
 function setLanguage(l: Lang): void {
@@ -760,7 +766,7 @@ function plugged(port: SerialPortLike, present: boolean): void {
   entry.lossSaid = false;
   entry.status = "";
   renderTable();
-  if (!reader && !working && (kind === 0 || isTarvikUsb(entry)))
+  if (!reader && !working && candidates(kind, [entry]).length > 0)
     void guarded(async () => {
       const outcome = await probe(entry, kind);
       if (outcome && outcome.status === "read" && !reader) found(entry, outcome);
@@ -770,9 +776,10 @@ function plugged(port: SerialPortLike, present: boolean): void {
 function tabKeys(e: KeyboardEvent): void {
   if (e.key !== "ArrowLeft" && e.key !== "ArrowRight" && e.key !== "Home" && e.key !== "End") return;
   e.preventDefault();
+  if (working) return;
   const k = (e.key === "Home" ? 0 : e.key === "End" ? 1 : 1 - kind) as Kind;
   $("tab-" + k).focus();
-  void switchTab(k);
+  void guarded(() => switchTab(k));
 }
 
 async function start(): Promise<void> {
@@ -800,13 +807,14 @@ async function start(): Promise<void> {
     return disableAll();
   }
   try {
-    core = await Core.load("core.wasm", facts.firmware);
+    core = await Core.load("core.wasm");
   } catch (e) {
     say(String(e), "error");
     return disableAll();
   }
   for (const k of [0, 1] as Kind[]) {
-    $("tab-" + k).addEventListener("click", () => void switchTab(k));
+    // A tab switch closes the reader's port: never under a running operation.
+    $("tab-" + k).addEventListener("click", () => void guarded(() => switchTab(k)));
     $("tab-" + k).addEventListener("keydown", tabKeys);
   }
   $("search").addEventListener("click", () => void guarded(() => search(true)));
@@ -826,14 +834,14 @@ async function start(): Promise<void> {
   $("download-log").addEventListener("click", () => download("velmora-log.jsonl", logLines.join(""), "application/jsonl"));
   $("download-trace").addEventListener("click", () => download("velmora-trace.txt", traceLines.join(""), "text/plain"));
   $("copy-link").addEventListener("click", () => void copyLink());
-  window.addEventListener("hashchange", profileFromLink);
+  window.addEventListener("hashchange", () => void guarded(profileFromLink));
   onPlug(plugged);
   document.body.dataset.ready = "true";
   await guarded(async () => {
     await search(false);
     // A profile in the address goes on the panel after the reader's own
     // settings, so the panel shows the profile until the user acts.
-    profileFromLink();
+    await profileFromLink();
   });
 }
 

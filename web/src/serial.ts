@@ -1,6 +1,7 @@
 // The one module that touches navigator.serial, through the standard's calls
-// only: getPorts, requestPort, open, the two streams, close, getInfo, forget
+// only: getPorts, requestPort, open, the two streams, close, getInfo
 // and the connect/disconnect events.
+import { facts } from "./generated";
 
 export interface PortInfo {
   usbVendorId?: number;
@@ -13,7 +14,6 @@ export interface SerialPortLike extends EventTarget {
   open(options: { baudRate: number; dataBits?: number; stopBits?: number; parity?: string }): Promise<void>;
   close(): Promise<void>;
   getInfo(): PortInfo;
-  forget?(): Promise<void>;
 }
 
 interface SerialLike extends EventTarget {
@@ -21,8 +21,9 @@ interface SerialLike extends EventTarget {
   requestPort(options?: { filters?: PortInfo[] }): Promise<SerialPortLike>;
 }
 
-// The reader's line: 19200 baud, 8 data bits, no parity, one stop bit.
-export const LineOptions = { baudRate: 19200, dataBits: 8, stopBits: 1, parity: "none" };
+// The reader's line (protocol/line_format.h): 19200 baud, 8N1.
+const { baudRate, dataBits, stopBits, parity } = facts.line;
+export const LineOptions = { baudRate, dataBits, stopBits, parity };
 
 function serial(): SerialLike | null {
   const n = navigator as unknown as { serial?: SerialLike };
@@ -56,10 +57,6 @@ export function portInfo(port: SerialPortLike): PortInfo {
   } catch {
     return {};
   }
-}
-
-export async function forgetPort(port: SerialPortLike): Promise<void> {
-  if (port.forget) await port.forget();
 }
 
 export function onPlug(handler: (port: SerialPortLike, plugged: boolean) => void): void {
@@ -135,7 +132,7 @@ export class Link {
   // Bytes already waiting, taken without waiting for more.
   async drain(): Promise<Uint8Array[]> {
     const chunks: Uint8Array[] = [];
-    for (let i = 0; i < 64; i++) {
+    for (let i = 0; i < facts.line.drainReads; i++) {
       const got = await this.read(0);
       if (typeof got === "string") break;
       chunks.push(got);

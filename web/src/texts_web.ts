@@ -1,4 +1,9 @@
 // Texts of the page alone (the panel's texts come from the program's tables).
+import { facts } from "./generated";
+
+// A lamp colour by its name in the window program (ui/lamps.h).
+export type LampName = keyof typeof facts.lampColors;
+
 export const WebTexts = {
   en: {
     insecure: "Velmora must be opened over https or from localhost (http://127.0.0.1:PORT/): the browser gives serial ports only to such pages.",
@@ -38,7 +43,7 @@ export const WebTexts = {
       "On Windows the adapter's driver may be missing: install it, then plug the reader in again.",
     ],
     openError: "The browser said:",
-    colours: { "#ff0000": "red", "#00ff00": "green", "#0000ff": "blue", "#00ffff": "cyan", "#ff00ff": "magenta", "#ffff00": "yellow", "#ffffff": "white" } as Record<string, string>,
+    colours: { LampRed: "red", LampGreen: "green", LampBlue: "blue", LampCyan: "cyan", LampMagenta: "magenta", LampYellow: "yellow", LampWhite: "white" } satisfies Record<LampName, string>,
   },
   ru: {
     insecure: "Velmora нужно открывать по https или с localhost (http://127.0.0.1:ПОРТ/): только таким страницам браузер даёт COM-порты.",
@@ -78,7 +83,7 @@ export const WebTexts = {
       "В Windows может не быть драйвера адаптера: установите его и подключите считыватель заново.",
     ],
     openError: "Сообщение браузера:",
-    colours: { "#ff0000": "красный", "#00ff00": "зелёный", "#0000ff": "синий", "#00ffff": "голубой", "#ff00ff": "пурпурный", "#ffff00": "жёлтый", "#ffffff": "белый" } as Record<string, string>,
+    colours: { LampRed: "красный", LampGreen: "зелёный", LampBlue: "синий", LampCyan: "голубой", LampMagenta: "пурпурный", LampYellow: "жёлтый", LampWhite: "белый" } satisfies Record<LampName, string>,
   },
 };
 export type WebText = typeof WebTexts.en;
