@@ -73,8 +73,6 @@ TxAction ReaderTransaction::start(double nowMs)
 {
     if (step_ != Step::NotStarted)
         return action_;
-    if (stopAsked_)
-        return finish(ReaderStatus::Skipped);
     return send(readCommand(profile_.kind), ReadCommandLength, Step::AwaitRead, nowMs);
 }
 
@@ -160,7 +158,6 @@ TxAction ReaderTransaction::lineFailed(double nowMs, const char *message)
 
 TxAction ReaderTransaction::stop()
 {
-    stopAsked_ = true;
     if (step_ == Step::Finished)
         return action_;
     if (outcome_.wrote)

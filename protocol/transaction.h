@@ -101,8 +101,6 @@ public:
     int outLength() const { return outLength_; }
     double deadline() const { return deadline_; }
     const TxOutcome &outcome() const { return outcome_; }
-    // Whether a write command has been handed out to send.
-    bool wrote() const { return outcome_.wrote; }
 
 private:
     enum class Step { NotStarted, AwaitRead, AwaitAck, AwaitReadBack, Finished };
@@ -120,7 +118,6 @@ private:
     SettingsValues profile_;
     int timeoutMs_;
     bool dryRun_;
-    bool stopAsked_ = false;
     Step step_ = Step::NotStarted;
     TxAction action_ = TxAction::Wait;
 
