@@ -440,7 +440,7 @@ int runReaders(Context &context)
         json results = json::array();
         for (const PortJob &job : jobs) {
             results.push_back(recordJson(context, job));
-            if (jobExitCode(job) != ExitOk && !job.report.error.empty())
+            if (!quietlyEmpty(job) && jobExitCode(job) != ExitOk && !job.report.error.empty())
                 emit(stderr, escapedText(job.port) + ": " + escapedText(job.report.error) + "\n");
         }
         if (!emit(stdout, dumpJson(json{{"results", results}}, 2) + "\n"))
