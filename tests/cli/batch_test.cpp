@@ -245,6 +245,44 @@ TEST_F(HostFiles, ReplacingAFileLeavesNoTemporaryBehindOrBeside)
     EXPECT_EQ(std::system(("test $(ls " + dir + " | wc -l) -eq 2").c_str()), 0);
 }
 
+// A profile replaced keeps the permissions its owner gave it; a new one
+// gets what the umask allows, as any file the user makes.
+TEST_F(HostFiles, AReplacedFileKeepsItsPermissionsANewOneFollowsTheUmask)
+{
+    struct Case {
+        mode_t umask;
+        int existing;  // the file's mode before, -1: no file yet
+        mode_t after;
+    };
+    const Case cases[] = {
+        {022, 0600, 0600},
+        {077, 0640, 0640},
+        {022, 0444, 0444},
+        {077, -1, 0600},
+        {022, -1, 0644},
+        {002, -1, 0664},
+    };
+    for (const Case &c : cases) {
+        const std::string file = dir + "/p.json";
+        unlink(file.c_str());
+        if (c.existing >= 0) {
+            std::ofstream(file) << "old";
+            ASSERT_EQ(chmod(file.c_str(), static_cast<mode_t>(c.existing)), 0);
+        }
+        mode_t saved = umask(c.umask);
+        std::string error;
+        bool replaced = replaceFile(file, "new", error);
+        umask(saved);
+        ASSERT_TRUE(replaced) << error;
+        struct stat info;
+        ASSERT_EQ(stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.after) << std::oct << "umask " << c.umask << ", before " << c.existing;
+        std::string text;
+        std::ifstream(file) >> text;
+        EXPECT_EQ(text, "new");
+    }
+}
+
 // With no descriptor left, a port is not opened and that is not "no such
 // port" or anything else that would hide a reader.
 TEST(Host, NoDescriptorLeftIsOutOfResources)
