@@ -85,10 +85,6 @@ bool saveProfile(const std::string &path, const SettingsValues &settings, std::s
         error = path + ": not saved: the reader holds settings this program does not recognise";
         return false;
     }
-    if (pathKind(path) == PathKind::Other) {
-        error = path + ": not saved: only a regular file or a new one is replaced by a profile";
-        return false;
-    }
     std::string cause;
     if (!replaceFile(path, profileText(settings), cause)) {
         error = path + ": cannot be written: " + cause;
