@@ -336,7 +336,7 @@ std::vector<PortJob> planJobs(const Context &context)
 }
 
 // The settings of the first reader read, saved as a profile when every
-// reader read holds the same.
+// reader read holds the same; `code` is raised when they are not saved.
 void saveRead(Context &context, const std::vector<PortJob> &jobs, int &code)
 {
     const Options &o = context.options;
@@ -429,11 +429,7 @@ int runReaders(Context &context)
     for (std::thread &t : pool)
         t.join();
 
-    RunEnd end;
-    end.stopSignal = stopSignal;
-    int code = runExitCode(jobs, end);
-    bool anyReported = std::any_of(jobs.begin(), jobs.end(), [](const PortJob &job) { return !quietlyEmpty(job); });
-    if (!anyReported)
+    if (!anyReported(jobs))
         emit(stderr, std::string("velmora-cli: no ") + readerProductName(context.kind) + " reader on any of the " +
                          std::to_string(jobs.size()) + " ports\n");
     if (o.json) {
@@ -448,17 +444,19 @@ int runReaders(Context &context)
     } else {
         emit(stderr, "velmora-cli: " + summaryLine(jobs) + "\n");
     }
+    int saveCode = ExitOk;
     if (!o.savePath.empty() && !stopSignal && !recordFailed)
-        saveRead(context, jobs, code);
+        saveRead(context, jobs, saveCode);
     if (context.tracing && context.trace.failed())
         context.lostRecords.push_back(o.tracePath + ": the trace is incomplete: " + context.trace.failure());
     for (const std::string &lost : context.lostRecords)
         emit(stderr, "velmora-cli: " + lost + "\n");
-    // Again: a record may have been lost, or a signal come (a closed pipe),
-    // while the results were written.
+    // Only now: a record may have been lost, or a signal come (a closed
+    // pipe), while the results were written.
+    RunEnd end;
     end.stopSignal = stopSignal;
     end.recordLost = !context.lostRecords.empty();
-    code = std::max(code, runExitCode(jobs, end));
+    int code = std::max(saveCode, runExitCode(jobs, end));
     if (int number = stopSignal.load())
         emit(stderr, "velmora-cli: stopped by " + std::string(number == SIGINT ? "Ctrl-C" : "signal " + std::to_string(number)) +
                          ": the ports written were finished" + (context.log.isOpen() ? " and logged" : "") +
