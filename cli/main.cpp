@@ -110,22 +110,12 @@ std::vector<PortInfo> systemPorts()
     return ports;
 }
 
-bool validUtf8(const std::string &text)
-{
-    try {
-        (void)json(text).dump();
-        return true;
-    } catch (const json::exception &) {
-        return false;
-    }
-}
-
 // JSON strings are UTF-8: a name that is not keeps its bytes in hex beside
 // the readable form (where bytes that are not UTF-8 show as U+FFFD).
 void putName(json &record, const char *key, const std::string &name)
 {
     record[key] = name;
-    if (!validUtf8(name)) {
+    if (!isUtf8(name)) {
         static const char hex[] = "0123456789abcdef";
         std::string bytes;
         for (unsigned char c : name) {
