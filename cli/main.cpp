@@ -296,17 +296,17 @@ void runJob(Context &context, PortJob &job)
         job.report.error = skipReason();
 }
 
-// Runs one port; nothing it calls may end the run for the others.
+// Runs one port; nothing it calls may end the run for the others. A
+// failure while the reader is talked to is reported by drive(), which knows
+// whether it was written; this catches what fails around that.
 void serveJob(Context &context, PortJob &job)
 {
     try {
         runJob(context, job);
     } catch (const std::exception &e) {
-        job.report.status = job.report.wrote ? ReaderStatus::LinkLost : ReaderStatus::NoReader;
-        job.report.error = std::string("internal failure: ") + e.what();
+        reportInternalFailure(job.report, e.what());
     } catch (...) {
-        job.report.status = job.report.wrote ? ReaderStatus::LinkLost : ReaderStatus::NoReader;
-        job.report.error = "internal failure";
+        reportInternalFailure(job.report, nullptr);
     }
     if (context.tracing)
         context.trace.note(job.port + ": " + jobStatusName(job) +
