@@ -76,6 +76,11 @@ bool quietlyEmpty(const PortJob &job)
     return job.report.status == ReaderStatus::WrongReader && job.report.firmware.empty();
 }
 
+bool anyReported(const std::vector<PortJob> &jobs)
+{
+    return std::any_of(jobs.begin(), jobs.end(), [](const PortJob &job) { return !quietlyEmpty(job); });
+}
+
 std::vector<PortJob> planAll(ReaderType kind, const std::vector<PortInfo> &system)
 {
     std::vector<PortJob> jobs;
@@ -136,14 +141,10 @@ int runExitCode(const std::vector<PortJob> &jobs, const RunEnd &end)
     if (end.stopSignal != 0)
         return ExitSignalBase + end.stopSignal;
     int code = end.recordLost ? ExitRecordLost : ExitOk;
-    bool anyReported = false;
-    for (const PortJob &job : jobs) {
-        if (quietlyEmpty(job))
-            continue;
-        anyReported = true;
-        code = std::max(code, jobExitCode(job));
-    }
-    if (!anyReported)
+    for (const PortJob &job : jobs)
+        if (!quietlyEmpty(job))
+            code = std::max(code, jobExitCode(job));
+    if (!anyReported(jobs))
         code = std::max(code, static_cast<int>(ExitNoReader));
     return code;
 }

@@ -51,6 +51,8 @@ int jobExitCode(const PortJob &job);
 // another program, no descriptor left) may hold a reader: it is reported
 // like a named port.
 bool quietlyEmpty(const PortJob &job);
+// Whether any port is reported: false when every one was quietly empty.
+bool anyReported(const std::vector<PortJob> &jobs);
 
 // --all: the Tarvik-USB reader is found by its USB ids; Tarvik-LNA_LNB
 // readers by asking every other port (`probed`), never the Usb reader's.

@@ -6,16 +6,16 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 bool stopped(const std::atomic<bool> *stop)
 {
     return stop != nullptr && stop->load();
 }
 
-}  // namespace
-
-ReaderReport drive(SerialLine &line, ReaderTransaction &transaction, const std::atomic<bool> *stop)
+// The transaction's exchanges over the line, until it is done.
+void exchange(SerialLine &line, ReaderTransaction &transaction, const std::atomic<bool> *stop)
 {
-    using Clock = std::chrono::steady_clock;
     const Clock::time_point origin = Clock::now();
     auto now = [origin] {
         return std::chrono::duration<double, std::milli>(Clock::now() - origin).count();
@@ -23,10 +23,8 @@ ReaderReport drive(SerialLine &line, ReaderTransaction &transaction, const std::
 
     TxAction action = stopped(stop) ? transaction.stop() : transaction.start(now());
     while (action != TxAction::Done) {
-        if (stopped(stop) && transaction.stop() == TxAction::Done) {
-            action = TxAction::Done;
+        if (stopped(stop) && transaction.stop() == TxAction::Done)
             break;
-        }
         LineStatus status;
         if (action == TxAction::Send) {
             line.discardInput();
@@ -50,6 +48,31 @@ ReaderReport drive(SerialLine &line, ReaderTransaction &transaction, const std::
         else
             action = transaction.timer(now());
     }
+}
+
+}  // namespace
+
+void reportInternalFailure(ReaderReport &report, const char *what)
+{
+    report.status = report.wrote ? ReaderStatus::LinkLost : ReaderStatus::NoReader;
+    report.error = what ? std::string("internal failure: ") + what : "internal failure";
+}
+
+ReaderReport drive(SerialLine &line, ReaderTransaction &transaction, const std::atomic<bool> *stop)
+{
+    // Only the transaction knows whether a write went out: a failure on
+    // the way is reported here, where it does.
+    bool failed = false;
+    std::string failure;
+    bool described = false;
+    try {
+        exchange(line, transaction, stop);
+    } catch (const std::exception &e) {
+        failed = described = true;
+        failure = e.what();
+    } catch (...) {
+        failed = true;
+    }
 
     const TxOutcome &o = transaction.outcome();
     ReaderReport report;
@@ -62,6 +85,8 @@ ReaderReport drive(SerialLine &line, ReaderTransaction &transaction, const std::
     report.after = o.after;
     report.wrote = o.wrote;
     report.error = o.error;
+    if (failed)
+        reportInternalFailure(report, described ? failure.c_str() : nullptr);
     return report;
 }
 

@@ -24,9 +24,15 @@ struct ReaderReport {
 // The longest single wait, so that a stop is seen at once.
 constexpr int DriveSliceMs = 50;
 
+// A failure of this program itself (an exception, `what` or nullptr) while
+// a reader was served: link_lost once a write went out, as the reader's
+// state is then unknown; no_reader before.
+void reportInternalFailure(ReaderReport &report, const char *what);
+
 // Runs `transaction` to its end. When `stop` becomes true, a transaction
 // that has written nothing ends at once as skipped; one that has written
-// finishes its acknowledgement and read-back.
+// finishes its acknowledgement and read-back. An exception on the way ends
+// it as reportInternalFailure() says.
 ReaderReport drive(SerialLine &line, ReaderTransaction &transaction, const std::atomic<bool> *stop = nullptr);
 
 // Reads the settings: status Read, or why not.

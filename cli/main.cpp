@@ -110,22 +110,12 @@ std::vector<PortInfo> systemPorts()
     return ports;
 }
 
-bool validUtf8(const std::string &text)
-{
-    try {
-        (void)json(text).dump();
-        return true;
-    } catch (const json::exception &) {
-        return false;
-    }
-}
-
 // JSON strings are UTF-8: a name that is not keeps its bytes in hex beside
 // the readable form (where bytes that are not UTF-8 show as U+FFFD).
 void putName(json &record, const char *key, const std::string &name)
 {
     record[key] = name;
-    if (!validUtf8(name)) {
+    if (!isUtf8(name)) {
         static const char hex[] = "0123456789abcdef";
         std::string bytes;
         for (unsigned char c : name) {
@@ -306,17 +296,17 @@ void runJob(Context &context, PortJob &job)
         job.report.error = skipReason();
 }
 
-// Runs one port; nothing it calls may end the run for the others.
+// Runs one port; nothing it calls may end the run for the others. A
+// failure while the reader is talked to is reported by drive(), which knows
+// whether it was written; this catches what fails around that.
 void serveJob(Context &context, PortJob &job)
 {
     try {
         runJob(context, job);
     } catch (const std::exception &e) {
-        job.report.status = job.report.wrote ? ReaderStatus::LinkLost : ReaderStatus::NoReader;
-        job.report.error = std::string("internal failure: ") + e.what();
+        reportInternalFailure(job.report, e.what());
     } catch (...) {
-        job.report.status = job.report.wrote ? ReaderStatus::LinkLost : ReaderStatus::NoReader;
-        job.report.error = "internal failure";
+        reportInternalFailure(job.report, nullptr);
     }
     if (context.tracing)
         context.trace.note(job.port + ": " + jobStatusName(job) +
@@ -336,7 +326,7 @@ std::vector<PortJob> planJobs(const Context &context)
 }
 
 // The settings of the first reader read, saved as a profile when every
-// reader read holds the same.
+// reader read holds the same; `code` is raised when they are not saved.
 void saveRead(Context &context, const std::vector<PortJob> &jobs, int &code)
 {
     const Options &o = context.options;
@@ -429,18 +419,14 @@ int runReaders(Context &context)
     for (std::thread &t : pool)
         t.join();
 
-    RunEnd end;
-    end.stopSignal = stopSignal;
-    int code = runExitCode(jobs, end);
-    bool anyReported = std::any_of(jobs.begin(), jobs.end(), [](const PortJob &job) { return !quietlyEmpty(job); });
-    if (!anyReported)
+    if (!anyReported(jobs))
         emit(stderr, std::string("velmora-cli: no ") + readerProductName(context.kind) + " reader on any of the " +
                          std::to_string(jobs.size()) + " ports\n");
     if (o.json) {
         json results = json::array();
         for (const PortJob &job : jobs) {
             results.push_back(recordJson(context, job));
-            if (jobExitCode(job) != ExitOk && !job.report.error.empty())
+            if (!quietlyEmpty(job) && jobExitCode(job) != ExitOk && !job.report.error.empty())
                 emit(stderr, escapedText(job.port) + ": " + escapedText(job.report.error) + "\n");
         }
         if (!emit(stdout, dumpJson(json{{"results", results}}, 2) + "\n"))
@@ -448,17 +434,19 @@ int runReaders(Context &context)
     } else {
         emit(stderr, "velmora-cli: " + summaryLine(jobs) + "\n");
     }
+    int saveCode = ExitOk;
     if (!o.savePath.empty() && !stopSignal && !recordFailed)
-        saveRead(context, jobs, code);
+        saveRead(context, jobs, saveCode);
     if (context.tracing && context.trace.failed())
         context.lostRecords.push_back(o.tracePath + ": the trace is incomplete: " + context.trace.failure());
     for (const std::string &lost : context.lostRecords)
         emit(stderr, "velmora-cli: " + lost + "\n");
-    // Again: a record may have been lost, or a signal come (a closed pipe),
-    // while the results were written.
+    // Only now: a record may have been lost, or a signal come (a closed
+    // pipe), while the results were written.
+    RunEnd end;
     end.stopSignal = stopSignal;
     end.recordLost = !context.lostRecords.empty();
-    code = std::max(code, runExitCode(jobs, end));
+    int code = std::max(saveCode, runExitCode(jobs, end));
     if (int number = stopSignal.load())
         emit(stderr, "velmora-cli: stopped by " + std::string(number == SIGINT ? "Ctrl-C" : "signal " + std::to_string(number)) +
                          ": the ports written were finished" + (context.log.isOpen() ? " and logged" : "") +

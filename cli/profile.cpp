@@ -1,33 +1,29 @@
-// Profile files: parsing with positions, saving, --set overrides.
+// Profile files of the console tool: loading and saving them, and --set
+// overrides, over the rules of protocol/profile_format.h.
 #include "cli/profile.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/fixed_text.h"
 #include "serial/host.h"
 
 namespace {
 
 std::string valueNames(const SettingField &field)
 {
-    std::string names;
-    for (int i = 0; i < field.valueCount; ++i) {
-        if (i)
-            names += i + 1 == field.valueCount ? " or " : ", ";
-        names += field.values[i].name;
-    }
+    char names[ProfileErrorSize];
+    FixedText text(names, sizeof names);
+    addSettingValueNames(text, field);
     return names;
 }
 
 std::string keyNames(ReaderType kind)
 {
-    std::string names;
-    for (int i = 0; i < settingFieldCount(kind); ++i) {
-        if (i)
-            names += ", ";
-        names += settingField(kind, i).key;
-    }
+    char names[ProfileErrorSize];
+    FixedText text(names, sizeof names);
+    addSettingKeyNames(text, kind);
     return names;
 }
 
@@ -87,10 +83,6 @@ bool saveProfile(const std::string &path, const SettingsValues &settings, std::s
 {
     if (!settingsComplete(settings)) {
         error = path + ": not saved: the reader holds settings this program does not recognise";
-        return false;
-    }
-    if (pathKind(path) == PathKind::Other) {
-        error = path + ": not saved: only a regular file or a new one is replaced by a profile";
         return false;
     }
     std::string cause;

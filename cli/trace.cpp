@@ -22,6 +22,42 @@ std::string utcTimestamp()
     return text;
 }
 
+namespace {
+
+// The length of the UTF-8 character that starts at bytes[i]; 0 when none
+// does (a stray or cut-short sequence, an overlong form, a UTF-16 half,
+// beyond U+10FFFF).
+std::size_t utf8Length(const std::string &bytes, std::size_t i)
+{
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (length <= 1)
+        return length;
+    if (i + length > bytes.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
+            return 0;
+    unsigned char d = static_cast<unsigned char>(bytes[i + 1]);
+    bool whole = length == 2   ? c >= 0xC2
+                 : length == 3 ? !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0)
+                               : c <= 0xF4 && !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
+    return whole ? length : 0;
+}
+
+}  // namespace
+
+bool isUtf8(const std::string &bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t length = utf8Length(bytes, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string escapedText(const std::string &bytes)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -29,22 +65,8 @@ std::string escapedText(const std::string &bytes)
     std::size_t i = 0;
     while (i < bytes.size()) {
         unsigned char c = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool whole = length > 1 && i + length <= bytes.size();
-        for (std::size_t k = 1; whole && k < length; ++k)
-            whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
-        // Overlong forms and UTF-16 halves are not UTF-8 either.
-        if (whole && length == 2 && c < 0xC2)
-            whole = false;
-        if (whole && length == 3) {
-            unsigned char d = static_cast<unsigned char>(bytes[i + 1]);
-            whole = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
-        }
-        if (whole && length == 4) {
-            unsigned char d = static_cast<unsigned char>(bytes[i + 1]);
-            whole = c <= 0xF4 && !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
-        }
-        if (whole) {
+        std::size_t length = utf8Length(bytes, i);
+        if (length > 1) {
             text.append(bytes, i, length);
             i += length;
         } else if (length == 1 && c >= 0x20 && c != 0x7F && c != '\\') {

@@ -61,5 +61,7 @@ std::string utcTimestamp();
 // Bytes as text safe on one line of a terminal or a file: control
 // characters, backslashes and bytes that are not UTF-8 as \xNN.
 std::string escapedText(const std::string &bytes);
+// Whether `bytes` are UTF-8 throughout (as JSON strings must be).
+bool isUtf8(const std::string &bytes);
 
 #endif

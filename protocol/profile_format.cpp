@@ -160,8 +160,6 @@ private:
     const Member *top(const char *key) const;
     bool check(SettingsValues &profile);
     int settingValue(ReaderType kind, int field, const Member &m, FixedText &why);
-    static void valueNames(FixedText &text, const SettingField &field);
-    static void keyNames(FixedText &text, ReaderType kind);
 
     const unsigned char *text_;
     std::size_t length_;
@@ -575,7 +573,7 @@ int Parser::settingValue(ReaderType kind, int field, const Member &m, FixedText 
         std::memcpy(value, text_ + m.valueStart, static_cast<std::size_t>(length <= NameSize ? length : NameSize + 1));
     } else {
         why.add(f.key).add(" must be a string (one of ");
-        valueNames(why, f);
+        addSettingValueNames(why, f);
         why.add("), not ").add(typeName(m.type));
         return -1;
     }
@@ -594,27 +592,9 @@ int Parser::settingValue(ReaderType kind, int field, const Member &m, FixedText 
         if (keep < length)
             why.add("...");
         why.add(": it is one of ");
-        valueNames(why, f);
+        addSettingValueNames(why, f);
     }
     return index;
-}
-
-void Parser::valueNames(FixedText &text, const SettingField &field)
-{
-    for (int k = 0; k < field.valueCount; ++k) {
-        if (k)
-            text.add(k + 1 == field.valueCount ? " or " : ", ");
-        text.add(field.values[k].name);
-    }
-}
-
-void Parser::keyNames(FixedText &text, ReaderType kind)
-{
-    for (int k = 0; k < settingFieldCount(kind); ++k) {
-        if (k)
-            text.add(", ");
-        text.add(settingField(kind, k).key);
-    }
 }
 
 bool Parser::check(SettingsValues &profile)
@@ -699,7 +679,7 @@ bool Parser::check(SettingsValues &profile)
             text.add("unknown setting ");
             name(text, *m);
             text.add(" for a ").add(readerKindName(kind)).add(" reader (its settings are ");
-            keyNames(text, kind);
+            addSettingKeyNames(text, kind);
             text.add(")");
             return false;
         }
@@ -717,7 +697,7 @@ bool Parser::check(SettingsValues &profile)
             FixedText text = fail(settingsMember.valueAt);
             text.add("the setting \"").add(settingField(kind, field).key).add("\" is missing (a ");
             text.add(readerKindName(kind)).add(" profile has ");
-            keyNames(text, kind);
+            addSettingKeyNames(text, kind);
             text.add(")");
             return false;
         }
@@ -754,6 +734,24 @@ bool parseProfileText(const char *text, std::size_t length, SettingsValues &prof
         error[0] = '\0';
     Parser parser(text, length, error, errorSize);
     return parser.parse(profile);
+}
+
+void addSettingValueNames(FixedText &text, const SettingField &field)
+{
+    for (int k = 0; k < field.valueCount; ++k) {
+        if (k)
+            text.add(k + 1 == field.valueCount ? " or " : ", ");
+        text.add(field.values[k].name);
+    }
+}
+
+void addSettingKeyNames(FixedText &text, ReaderType kind)
+{
+    for (int k = 0; k < settingFieldCount(kind); ++k) {
+        if (k)
+            text.add(", ");
+        text.add(settingField(kind, k).key);
+    }
 }
 
 int writeProfileText(const SettingsValues &settings, char *buffer, int size)

@@ -9,6 +9,8 @@
 
 #include "protocol/settings_table.h"
 
+class FixedText;
+
 constexpr char ProfileFormat[] = "velmora-profile/1";
 constexpr std::size_t ProfileSizeLimit = 64 * 1024;
 // A profile nests two levels; anything much deeper is refused before it
@@ -30,5 +32,10 @@ bool parseProfileText(const char *text, std::size_t length, SettingsValues &prof
 // `buffer`, terminated; returns its length, or -1 for settings that are not
 // complete or a buffer too small.
 int writeProfileText(const SettingsValues &settings, char *buffer, int size);
+
+// For messages that say what is allowed: the values of `field` ("a, b or c")
+// and the setting keys of a reader kind ("a, b, c"), appended to `text`.
+void addSettingValueNames(FixedText &text, const SettingField &field);
+void addSettingKeyNames(FixedText &text, ReaderType kind);
 
 #endif

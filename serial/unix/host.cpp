@@ -59,6 +59,23 @@ std::string absoluteName(const std::string &path)
     return name;
 }
 
+// A new file of a name of its own beside `path`, open for writing; its name
+// in `name`. open() gives it `mode` less what the umask (or the folder's
+// default ACL) takes away, as for any file a program makes. -1 and errno
+// when none could be made.
+int createBeside(const std::string &path, mode_t mode, std::string &name)
+{
+    static std::atomic<unsigned> counter(0);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = path + "." + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 }  // namespace
 
 void raiseOpenFileLimit()
@@ -120,7 +137,9 @@ void catchStopSignals(std::atomic<int> *stopSignal, std::atomic<bool> *stop, con
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a wait in progress returns and sees the flag.
+    // A stop is seen promptly because no wait for a reader is longer than
+    // one slice (DriveSliceMs), not because a signal cuts a call short: a
+    // wait that sees EINTR simply waits again.
     for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         sigaction(number, &action, nullptr);
 }
@@ -191,13 +210,22 @@ bool replaceFile(const std::string &path, const std::string &text, std::string &
         error = "not a regular file";
         return false;
     }
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(&temporary[0]);
+    // A file replaced keeps its permissions, a private profile stays
+    // private; a new one gets what the umask leaves of read and write for
+    // all.
+    struct stat existing;
+    bool replacing = lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    mode_t mode = replacing ? existing.st_mode & 07777 : 0666;
+    std::string temporary;
+    int fd = createBeside(path, mode, temporary);
     if (fd < 0) {
         error = cause(errno);
         return false;
     }
-    fchmod(fd, 0644);
+    // open() took the umask off: the old file's permissions exactly. Were
+    // this refused, the file would only be less open than the old one.
+    if (replacing)
+        fchmod(fd, mode);
     std::size_t done = 0;
     int number = 0;
     while (done < text.size()) {
@@ -226,8 +254,8 @@ bool replaceFile(const std::string &path, const std::string &text, std::string &
 
 bool canWriteBeside(const std::string &path, std::string &error)
 {
-    std::string trial = path + ".XXXXXX";
-    int fd = mkstemp(&trial[0]);
+    std::string trial;
+    int fd = createBeside(path, 0600, trial);
     if (fd < 0) {
         error = cause(errno);
         return false;

@@ -44,11 +44,14 @@ public:
     UnixLine(int fd, std::string port, const termios &original)
         : fd_(fd), port_(std::move(port)), original_(original) {}
     // The port is handed back as it was found: open to others again and
-    // with its own speed and modes, for whatever uses it next.
+    // with its own speed and modes, for whatever uses it next. The last
+    // command still queued goes out first, at the readers' speed (no flow
+    // control is on: the queue empties at line speed).
     ~UnixLine() override
     {
         ioctl(fd_, TIOCNXCL);
-        tcsetattr(fd_, TCSANOW, &original_);
+        while (tcsetattr(fd_, TCSADRAIN, &original_) != 0 && errno == EINTR) {
+        }
         flock(fd_, LOCK_UN);
         close(fd_);
     }

@@ -20,13 +20,17 @@ extern "C" void onStopSignal(int number)
 {
     // The C runtime resets a handler once it has run.
     std::signal(number, onStopSignal);
+    // Ctrl-Break is the console's other interrupt key: it stops the run as
+    // Ctrl-C does and is reported and exits as Ctrl-C (130), the code the
+    // exit-status table gives, rather than as a signal 21 no table names.
+    int stopNumber = number == SIGBREAK ? SIGINT : number;
     int expected = 0;
-    bool first = stopFlag->compare_exchange_strong(expected, number);
+    bool first = stopFlag->compare_exchange_strong(expected, stopNumber);
     *stopRaised = true;
     if (first)
         return;
     _write(2, farewell, static_cast<unsigned>(std::strlen(farewell)));
-    _exit(128 + number);
+    _exit(128 + stopNumber);
 }
 
 std::string systemError(DWORD code)

@@ -147,6 +147,35 @@ TEST(Trace, EscapedTextKeepsUtf8AndShowsEveryOtherByte)
         EXPECT_EQ(escapedText(c.first), c.second) << c.second;
 }
 
+// One reading of UTF-8 for the trace, the messages and the JSON names.
+TEST(Trace, IsUtf8AcceptsWholeCharactersOnly)
+{
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"/dev/ttyUSB0", true},
+        {std::string("n\0l\x01", 4), true},         // control characters are UTF-8
+        {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", true},  // two, three and four bytes
+        {"\xf4\x8f\xbf\xbf", true},                 // U+10FFFF
+        {"port-\xff", false},
+        {"\xc3", false},                            // cut short
+        {"\xe2\x82", false},                        // cut short
+        {"\xc3(", false},                           // not followed on
+        {"\x80", false},                            // a stray continuation
+        {"\xc0\xaf", false},                        // overlong
+        {"\xe0\x80\xaf", false},                    // overlong
+        {"\xf0\x80\x80\xaf", false},                // overlong
+        {"\xed\xa0\x80", false},                    // a UTF-16 half
+        {"\xf4\x90\x80\x80", false},                // beyond U+10FFFF
+        {"\xf8\x88\x80\x80\x80", false},            // five bytes
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(isUtf8(c.first), c.second) << escapedText(c.first);
+        // What is UTF-8 is shown with no byte escaped but control characters.
+        if (c.second && c.first.find_first_of(std::string("\0\x01", 2)) == std::string::npos)
+            EXPECT_EQ(escapedText(c.first), c.first);
+    }
+}
+
 class HostFiles : public ::testing::Test {
 protected:
     void SetUp() override
@@ -243,6 +272,44 @@ TEST_F(HostFiles, ReplacingAFileLeavesNoTemporaryBehindOrBeside)
     std::ifstream(file + ".tmp") >> text;
     EXPECT_EQ(text, "another");
     EXPECT_EQ(std::system(("test $(ls " + dir + " | wc -l) -eq 2").c_str()), 0);
+}
+
+// A profile replaced keeps the permissions its owner gave it; a new one
+// gets what the umask allows, as any file the user makes.
+TEST_F(HostFiles, AReplacedFileKeepsItsPermissionsANewOneFollowsTheUmask)
+{
+    struct Case {
+        mode_t umask;
+        int existing;  // the file's mode before, -1: no file yet
+        mode_t after;
+    };
+    const Case cases[] = {
+        {022, 0600, 0600},
+        {077, 0640, 0640},
+        {022, 0444, 0444},
+        {077, -1, 0600},
+        {022, -1, 0644},
+        {002, -1, 0664},
+    };
+    for (const Case &c : cases) {
+        const std::string file = dir + "/p.json";
+        unlink(file.c_str());
+        if (c.existing >= 0) {
+            std::ofstream(file) << "old";
+            ASSERT_EQ(chmod(file.c_str(), static_cast<mode_t>(c.existing)), 0);
+        }
+        mode_t saved = umask(c.umask);
+        std::string error;
+        bool replaced = replaceFile(file, "new", error);
+        umask(saved);
+        ASSERT_TRUE(replaced) << error;
+        struct stat info;
+        ASSERT_EQ(stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.after) << std::oct << "umask " << c.umask << ", before " << c.existing;
+        std::string text;
+        std::ifstream(file) >> text;
+        EXPECT_EQ(text, "new");
+    }
 }
 
 // With no descriptor left, a port is not opened and that is not "no such

@@ -382,6 +382,8 @@ class CliTest(unittest.TestCase):
         self.assertEqual(run.returncode, 3, run.stderr)
         self.assertIn(held + ": ", run.stderr)
         self.assertIn("busy", run.stderr)
+        # The silent port holds no reader: in the results, not on stderr.
+        self.assertNotIn(silent + ":", run.stderr)
         ports = [record["port"] for record in json.loads(run.stdout)["results"]]
         self.assertEqual(sorted(ports), sorted([reader, silent, held]))
         self.assertEqual(self.results(run)[reader]["status"], "verified")
