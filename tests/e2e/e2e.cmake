@@ -7,7 +7,7 @@
 # slot, listed in BUILD/benches.json (the test presets name it; without it,
 # as with a bare `ctest --test-dir`, the modules wait for each other on the
 # build's own bench).
-set(VELMORA_E2E_BENCHES 4 CACHE STRING "End-to-end modules run at once, each on its own Wine bench")
+set(VELMORA_E2E_BENCHES 5 CACHE STRING "End-to-end modules run at once, each on its own Wine bench")
 set(bench_slots)
 foreach(slot RANGE 1 ${VELMORA_E2E_BENCHES})
     list(APPEND bench_slots "{\"id\": \"${slot}\", \"slots\": 1}")
